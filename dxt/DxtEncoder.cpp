@@ -1,0 +1,1 @@
+// DXT encoder (to be written).

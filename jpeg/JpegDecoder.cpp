@@ -1,0 +1,1 @@
+// Compact JPEG decoder (to be written).

@@ -1,0 +1,157 @@
+// Veltrane: reader for tile pyramid files.
+//
+// One CVeltrane object opens one pyramid file, reports its georeferencing and
+// pyramid shape, and reads tile payloads by level, column and row. The decode
+// members turn a payload the host holds into texture or pixel layouts; they
+// use no object state and may run on any number of threads at once.
+//
+// The library is built in two editions from one source tree. The current
+// edition (libVeltrane) and the terrain edition (libOrvanel) declare the class
+// differently; the terrain edition's targets define VELTRANE_EDITION_TERRAIN
+// for everything that includes this header.
+#ifndef VELTRANE_VELTRANE_H
+#define VELTRANE_VELTRANE_H
+
+#include <mutex>
+
+#if defined(_WIN32)
+#  if defined(VELTRANE_BUILDING)
+#    define VELTRANE_API __declspec(dllexport)
+#  else
+#    define VELTRANE_API __declspec(dllimport)
+#  endif
+#else
+#  define VELTRANE_API __attribute__((visibility("default")))
+#endif
+
+// Output layout of a decode method. Pixel buffers hold blue, green, red and,
+// for 4-byte pixels, alpha; 5:6:5 carries blue in bits 15-11.
+enum OutputType {
+    OutputDXT1 = 0,         // one DXT1 level
+    OutputDXT1Mipmaps = 1,  // DXT1 levels down to 1 x 1, back to back
+    OutputDXT5Mipmaps = 2,  // DXT5 levels down to 1 x 1, back to back
+    OutputRGB = 3,          // 3 bytes a pixel
+    OutputRGB565 = 4,       // 2 bytes a pixel, little-endian words
+    OutputRGBA = 5          // 4 bytes a pixel
+};
+
+#pragma pack(push, 1)
+// The first 320 bytes of every pyramid file, little-endian, no gaps.
+struct PyramidHeader {
+    unsigned char leadIn[8];  // skipped by the reader, never stored
+    char wktPrj[256];         // projection WKT, NUL-terminated within the field
+    double minX;
+    double minY;
+    double maxX;
+    double maxY;
+    int imageWidth;
+    int imageHeight;
+    int blockWidth;
+    int blockHeight;
+    int maxLevel;     // levels 0 .. maxLevel-1, level l has 2^l x 2^l tiles
+    int indexLevels;  // levels the payload reads count to find a level's entries
+};
+#pragma pack(pop)
+static_assert(sizeof(PyramidHeader) == 320, "pyramid header is 320 bytes");
+
+class VELTRANE_API CVeltrane {
+public:
+    CVeltrane();
+    ~CVeltrane();
+    CVeltrane& operator=(const CVeltrane& other);
+
+    // ---- file and header ------------------------------------------------
+    bool Veltrane(const char* fileName);
+    void GetWktPrj(char*& wkt);
+    void GetImageGeoInfo(double& left, double& top, double& width, double& height);
+    void GetFileGeoInfo(double& left, double& top, double& width, double& height);
+    void GetImageSize(int& width, int& height);
+    int GetMaxLevel();
+    void GetBlockSize(unsigned long& width, unsigned long& height);
+
+    // ---- tile index and payloads ----------------------------------------
+    bool GetBlockImageSize(int level, int x, int y, int& size);
+    // Reads into the object's buffer and leaves the buffer lock held on every
+    // path, failures included: call ReleaseBuffer() once afterwards.
+    bool GetImage(int level, int x, int y, unsigned char** data, int& size);
+    // Reads into the caller's buffer, which must hold GetBlockImageSize bytes.
+    bool GetImage(int level, int x, int y, unsigned char* buffer, int& size);
+    void ReleaseBuffer();
+
+    // ---- image payloads -------------------------------------------------
+    bool GetCompressDataInfo(unsigned char* payload, unsigned long length, unsigned long& channels,
+                             unsigned long& width, unsigned long& height, bool hasLeadingByte);
+    bool DecodeImage(unsigned char* payload, unsigned long length, unsigned char* destination,
+                     OutputType type, bool hasLeadingByte);
+
+    // ---- pass-through payloads ------------------------------------------
+    bool GetDDSDataInfo(unsigned char* payload, unsigned long length, unsigned long& value1,
+                        unsigned long& value2, unsigned long& value3, bool hasLeadingByte);
+    bool DecodeDDSImage(unsigned char* payload, unsigned long length, unsigned char* destination,
+                        bool hasLeadingByte);
+    bool DecodeBuildingText(unsigned char* mask, unsigned long count, unsigned char* bits);
+    static int Uncompress(unsigned char* destination, unsigned long* destinationLength,
+                          const unsigned char* source, unsigned long sourceLength);
+
+#if !defined(VELTRANE_EDITION_TERRAIN)
+    // ---- current edition ------------------------------------------------
+    bool GetNewCompressDataInfo(unsigned char* payload, unsigned long length, unsigned long& channels,
+                                unsigned long& width, unsigned long& height);
+    bool DecodeNewImage(unsigned char* payload, unsigned long length, unsigned char* destination,
+                        OutputType type);
+    bool DecodeDDSImageOld(unsigned char* payload, unsigned long length, unsigned char* destination,
+                           bool hasLeadingByte);
+    bool DecodeDDSToFile(unsigned char* payload, unsigned long length, const char* path);
+
+    static int GetDEMBufferSize(unsigned char* packet, unsigned long length);
+    static bool GetDEMBuffer(unsigned char* packet, unsigned long length, unsigned char* destination);
+    static int GetDOMCount(unsigned char* packet, unsigned long length, int* ids);
+    static bool GetDOMBuffer(unsigned char* packet, unsigned long length, int id,
+                             unsigned char* destination, OutputType type);
+#else
+    // ---- terrain edition ------------------------------------------------
+    void GetTerrianVersion(unsigned char* payload, unsigned char* version);
+    bool DecodeImageTerrian(unsigned char* payload, unsigned long length, unsigned char* destination,
+                            OutputType type);
+
+    int GetIndexBufferSize(unsigned char* payload, unsigned long length);
+    bool GetIndexBuffer(unsigned char* payload, unsigned long length, unsigned char* destination);
+    int GetTinyIndexBufferSize(unsigned char* payload, unsigned long length);
+    bool GetTinyIndexBuffer(unsigned char* payload, unsigned long length, unsigned char* destination);
+    int GetShapeIndexBufferSize(unsigned char* payload, unsigned long length);
+    bool GetShapeIndexBuffer(unsigned char* payload, unsigned long length, unsigned char* destination);
+    int GetRoadIndexBufferSize(unsigned char* payload, unsigned long length);
+    bool GetRoadIndexBuffer(unsigned char* payload, unsigned long length, unsigned char* destination);
+    int GetDEMTBufferSize(unsigned char* payload, unsigned long length);
+    bool GetDEMBuffer(unsigned char* payload, unsigned long length, unsigned char* destination);
+#endif
+
+private:
+    CVeltrane(const CVeltrane&) = delete;
+
+    // Moves the file pointer of `file` (0: from the start, 1: from the current
+    // position, 2: from the end); returns the new position or -1.
+    long long FileSeekPos(void* file, long long distance, unsigned long moveMethod);
+    // Seeks to the index entry of (level, x, y) counting `levels` levels.
+    bool SeekToEntry(int levels, int level, int x, int y, int& size);
+
+    void* fileHandle;
+    PyramidHeader header;
+    long long lastEntryOffset;
+    unsigned int lastEntrySize;
+    unsigned char* tileBuffer;
+    std::recursive_mutex bufferLock;
+    unsigned long tileBufferCapacity;  // bytes allocated at tileBuffer
+};
+
+#if !defined(VELTRANE_EDITION_TERRAIN)
+// Undecorated entry points for Java Native Access callers.
+extern "C" {
+VELTRANE_API int JNA_GetDEMBufferSize(unsigned char* packet, int length);
+VELTRANE_API bool JNA_GetDEMBuffer(unsigned char* packet, int length, unsigned char* destination);
+VELTRANE_API float JNA_GetElevationInBuf(unsigned char* grid, double minX, double minY, double maxX,
+                                         double maxY, double x, double y);
+}
+#endif
+
+#endif  // VELTRANE_VELTRANE_H
