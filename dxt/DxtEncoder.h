@@ -1,0 +1,34 @@
+// DXT1 / DXT5 encoding of 4-byte-per-pixel images, and the mip chains built
+// from them. Internal to the library.
+#ifndef VELTRANE_DXT_ENCODER_H
+#define VELTRANE_DXT_ENCODER_H
+
+// Encode a width x height image of 4-byte pixels (row stride 4 x width) into
+// ceil(w/4) x ceil(h/4) blocks in raster order; *bytesWritten receives the
+// bytes written. The source is only read; edge blocks repeat the last row and
+// column. Width or height 0 writes nothing.
+void EncodeDxt1Image(const unsigned char* pixels, unsigned char* output, int width, int height, int* bytesWritten);
+void EncodeDxt5Image(const unsigned char* pixels, unsigned char* output, int width, int height, int* bytesWritten);
+
+enum DxtFormat { kDxt1 = 0, kDxt5 = 1 };
+
+// Bytes of a mip chain of width x height in `format`: every level from the
+// full size down to 1 x 1, each at least one block.
+int DxtMipChainBytes(int width, int height, DxtFormat format);
+
+// Encodes `scratch` (width x height, 4 bytes a pixel) and every 2 x 2 average
+// below it, down to 1 x 1, back to back into `destination`. The averaging runs
+// in place, so `scratch` is overwritten. `averageAlpha` false leaves byte 3 of
+// the scratch pixels as it lies; true averages all four bytes. Returns the
+// bytes written (DxtMipChainBytes).
+int EncodeDxtMipChain(unsigned char* scratch, int width, int height, DxtFormat format, bool averageAlpha,
+                      unsigned char* destination);
+
+// Process-wide SIMD availability flag: 0 = portable forms, 1 = SIMD forms.
+// Set once at load from DetectMmx(); read-only afterwards.
+int DetectMmx();
+int MmxAvailable();
+// Tests only: force the flag (not exported from the shared libraries).
+void SetMmxAvailableForTesting(int value);
+
+#endif  // VELTRANE_DXT_ENCODER_H
