@@ -56,6 +56,35 @@ long long ReadLe64(const unsigned char* p) {
     return static_cast<long long>(v);
 }
 
+// Entry lookup shared by the three reading methods. The level bound comes from
+// maxLevel; `levels` is the level count whose index layout is assumed (it
+// decides where each level's entries begin). Positions are computed in 64
+// bits; coordinates outside the pyramid, or an index too deep for 64-bit
+// offsets, give false.
+bool EntryPosition(const PyramidHeader& header, int levels, int level, int x, int y, long long& position) {
+    if (level < 0 || x < 0 || y < 0 || static_cast<long long>(level) + 1 > header.maxLevel ||
+        levels > kMaxIndexLevels || level >= kMaxIndexLevels)
+        return false;
+    long long n = 1LL << level;
+    if (x > n - 1 || y > n - 1) return false;
+    // Entries of all levels finer than `level`: 4^(level+1) + ... + 4^(levels-1).
+    long long finer = 0;
+    for (int j = level + 1; j < levels; ++j) finer += 1LL << (2 * j);
+    long long entry = n * y + finer + x;
+    return !__builtin_mul_overflow(entry, kEntryBytes, &position) &&
+           !__builtin_add_overflow(position, kIndexStart, &position);
+}
+
+// Reads the 12-byte entry at the file position. An entry cut short by the
+// end of the file is no entry at all.
+bool ReadEntry(void* file, long long& offset, int& size) {
+    unsigned char entry[12];
+    if (!ReadExactly(file, entry, sizeof entry)) return false;
+    offset = ReadLe64(entry);
+    size = ReadLe32(entry + 8);
+    return true;
+}
+
 }  // namespace
 
 CVeltrane::CVeltrane()
@@ -174,59 +203,35 @@ long long CVeltrane::FileSeekPos(void* file, long long distance, unsigned long m
     return vt::platform::SeekFile(file, distance, moveMethod);
 }
 
-// Entry lookup shared by the three reading methods. The level bound comes from
-// maxLevel; `levels` is the level count whose index layout is assumed (it
-// decides where each level's entries begin). On a coordinate outside the
-// pyramid, `size` becomes 0. Positions are computed in 64 bits.
-bool CVeltrane::SeekToEntry(int levels, int level, int x, int y, int& size) {
-    if (level < 0 || x < 0 || y < 0 || static_cast<long long>(level) + 1 > header.maxLevel ||
-        levels > kMaxIndexLevels || level >= kMaxIndexLevels) {
-        size = 0;
-        return false;
-    }
-    long long n = 1LL << level;
-    if (x > n - 1 || y > n - 1) {
-        size = 0;
-        return false;
-    }
-    // Entries of all levels finer than `level`: 4^(level+1) + ... + 4^(levels-1).
-    long long finer = 0;
-    for (int j = level + 1; j < levels; ++j) finer += 1LL << (2 * j);
-    long long entry = n * y + finer + x;
-    long long position;
-    if (__builtin_mul_overflow(entry, kEntryBytes, &position) ||
-        __builtin_add_overflow(position, kIndexStart, &position)) {
+bool CVeltrane::GetBlockImageSize(int level, int x, int y, int& size) {
+    long long position = 0, offset = 0;
+    int entrySize = 0;
+    if (!EntryPosition(header, header.maxLevel, level, x, y, position)) {
         size = 0;
         return false;
     }
     FileSeekPos(fileHandle, position, 0);
-    return true;
-}
-
-bool CVeltrane::GetBlockImageSize(int level, int x, int y, int& size) {
-    if (!SeekToEntry(header.maxLevel, level, x, y, size)) return false;
-    unsigned char entry[12];
-    // An entry cut short by the end of the file is no entry at all.
-    if (!ReadExactly(fileHandle, entry, 8) || !ReadExactly(fileHandle, entry + 8, 4)) {
-        size = 0;
+    if (!ReadEntry(fileHandle, offset, entrySize)) {
+        size = 0;  // never a size left over from another tile
         return false;
     }
-    lastEntryOffset = ReadLe64(entry);
-    lastEntrySize = static_cast<unsigned int>(ReadLe32(entry + 8));
-    size = static_cast<int>(lastEntrySize);
+    lastEntryOffset = offset;
+    lastEntrySize = static_cast<unsigned int>(entrySize);
+    size = entrySize;
     return true;
 }
 
 bool CVeltrane::GetImage(int level, int x, int y, unsigned char** data, int& size) {
     // Held on every path until the caller's ReleaseBuffer().
     bufferLock.lock();
+    long long position = 0, offset = 0;
     if (data == nullptr) return false;
-    if (!SeekToEntry(header.indexLevels, level, x, y, size)) return false;
-    unsigned char entry[12];
-    if (!ReadExactly(fileHandle, entry, 8)) return false;
-    if (!ReadExactly(fileHandle, entry + 8, 4)) return false;
-    long long offset = ReadLe64(entry);
-    size = ReadLe32(entry + 8);
+    if (!EntryPosition(header, header.indexLevels, level, x, y, position)) {
+        size = 0;
+        return false;
+    }
+    FileSeekPos(fileHandle, position, 0);
+    if (!ReadEntry(fileHandle, offset, size)) return false;
     if (size <= 0) return false;
     if (FileSeekPos(fileHandle, offset, 0) == -1) return false;
     unsigned long needed = static_cast<unsigned long>(size);
@@ -244,26 +249,30 @@ bool CVeltrane::GetImage(int level, int x, int y, unsigned char** data, int& siz
 
 bool CVeltrane::GetImage(int level, int x, int y, unsigned char* buffer, int& size) {
     if (buffer == nullptr) return false;
+    long long position = 0, offset = 0;
     // When the two level counts differ, the caller sized its buffer from
     // another entry than the one read here: never write more than that size.
-    int capacity = -1;
-    if (header.indexLevels != header.maxLevel) {
-        if (!SeekToEntry(header.maxLevel, level, x, y, size)) return false;
-        unsigned char sizeEntry[12];
-        if (!ReadExactly(fileHandle, sizeEntry, 12)) {
+    const bool limited = header.indexLevels != header.maxLevel;
+    int capacity = 0;
+    if (limited) {
+        if (!EntryPosition(header, header.maxLevel, level, x, y, position)) {
             size = 0;
             return false;
         }
-        capacity = ReadLe32(sizeEntry + 8);
+        FileSeekPos(fileHandle, position, 0);
+        if (!ReadEntry(fileHandle, offset, capacity)) {
+            size = 0;
+            return false;
+        }
     }
-    if (!SeekToEntry(header.indexLevels, level, x, y, size)) return false;
-    unsigned char entry[12];
-    if (!ReadExactly(fileHandle, entry, 8)) return false;
-    if (!ReadExactly(fileHandle, entry + 8, 4)) return false;
-    long long offset = ReadLe64(entry);
-    size = ReadLe32(entry + 8);
+    if (!EntryPosition(header, header.indexLevels, level, x, y, position)) {
+        size = 0;
+        return false;
+    }
+    FileSeekPos(fileHandle, position, 0);
+    if (!ReadEntry(fileHandle, offset, size)) return false;
     if (size <= 0) return false;
-    if (capacity >= 0 && size > capacity) return false;
+    if (limited && size > capacity) return false;
     if (FileSeekPos(fileHandle, offset, 0) == -1) return false;
     return ReadExactly(fileHandle, buffer, static_cast<std::size_t>(size));
 }

@@ -132,8 +132,6 @@ private:
     // Moves the file pointer of `file` (0: from the start, 1: from the current
     // position, 2: from the end); returns the new position or -1.
     long long FileSeekPos(void* file, long long distance, unsigned long moveMethod);
-    // Seeks to the index entry of (level, x, y) counting `levels` levels.
-    bool SeekToEntry(int levels, int level, int x, int y, int& size);
 
     void* fileHandle;
     PyramidHeader header;

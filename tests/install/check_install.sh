@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# check_install.sh BUILD_DIR CONSUMER_SOURCE SCRATCH
+set -euo pipefail
+build=$1 consumer=$2 scratch=$3
+rm -rf "$scratch"
+mkdir -p "$scratch"
+prefix=$scratch/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+# find_package(Veltrane): both editions as imported targets.
+cmake -S "$consumer" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_FLAGS="${CXXFLAGS_FOR_CONSUMER:-}" >/dev/null
+cmake --build "$scratch/consumer" >/dev/null
+export LD_LIBRARY_PATH=$prefix/lib:${LD_LIBRARY_PATH:-}
+"$scratch/consumer/host_current"
+"$scratch/consumer/host_terrain"
+
+# pkg-config: one file per edition.
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+flags_current=$(pkg-config --cflags --libs veltrane)
+flags_terrain=$(pkg-config --cflags --libs orvanel)
+c++ -std=c++17 ${CXXFLAGS_FOR_CONSUMER:-} "$consumer/host_current.cpp" $flags_current -o "$scratch/pc_current"
+c++ -std=c++17 ${CXXFLAGS_FOR_CONSUMER:-} "$consumer/host_terrain.cpp" $flags_terrain -o "$scratch/pc_terrain"
+"$scratch/pc_current"
+"$scratch/pc_terrain"
+echo "install: find_package and pkg-config consumers built and ran"
