@@ -57,8 +57,10 @@ bool CVeltrane::DecodeDDSImageOld(unsigned char* payload, unsigned long length, 
 }
 
 // Writes the embedded DDS file. The payload always carries the tag byte here.
-// A file that cannot be created or written whole is reported as a failure, and
-// a partly written file is removed rather than left behind looking complete.
+// A file that cannot be created or written whole is reported as a failure. A
+// partly written file is left as it is: the path may name something that is
+// not ours to delete (a device, a file the host keeps), and false tells the
+// host not to use it.
 bool CVeltrane::DecodeDDSToFile(unsigned char* payload, unsigned long length, const char* path) {
     constexpr unsigned long kSkipped = 1 + kDescriptorBytes;
     if (payload == nullptr || length == 0 || path == nullptr) return false;
@@ -68,9 +70,7 @@ bool CVeltrane::DecodeDDSToFile(unsigned char* payload, unsigned long length, co
     const std::size_t bodyLength = length - kSkipped;
     const bool written = std::fwrite(payload + kSkipped, 1, bodyLength, file) == bodyLength;
     const bool closed = std::fclose(file) == 0;
-    if (written && closed) return true;
-    std::remove(path);
-    return false;
+    return written && closed;
 }
 
 #else  // terrain edition: its DDS payloads use the old layout
