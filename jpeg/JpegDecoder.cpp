@@ -1,1 +1,99 @@
-// Compact JPEG decoder (to be written).
+// Compact JPEG decoder: the MCU loop, reconstruction and pixel output.
+#include "jpeg/JpegDecoder.h"
+
+#include <cstring>
+
+#include "jpeg/JpegEntropy.h"
+#include "jpeg/JpegKernels.h"
+
+using namespace vt::jpeg;
+
+#if defined(VT_JPEG_HAVE_AVX2)
+bool vt::jpeg::CpuHasAvx2() {
+    // __builtin_cpu_supports also checks that the OS saves the YMM state.
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return supported;
+}
+#endif
+
+// Dequantise and inverse-transform one block. A block without AC terms is
+// flat: every sample is the clamped DC value (what the transform gives).
+template <class Kernels>
+inline void CJpegDecoder::InverseDct(const int16_t* coefficients, bool hasAc, uint8_t* samples, int blockIndex) {
+    const uint16_t* multipliers = blockIndex < 4 ? lumaQuant : chromaQuant;
+    if (!hasAc) {
+        const uint32_t dc = static_cast<uint32_t>(coefficients[0] * static_cast<int32_t>(multipliers[0]));
+        std::memset(samples, rangeLimit[384 + ((dc >> 5) & 1023)], 64);
+        return;
+    }
+    Kernels::InverseDct(coefficients, multipliers, rangeLimit, samples);
+}
+
+template <class Kernels, int BytesPerPixel>
+inline void CJpegDecoder::ConvertMcu(const uint8_t* samples, uint8_t* pixels, size_t stride) {
+    const ColorTables tables{crToR, crToG, cbToB, cbToG, rangeLimit};
+    if (BytesPerPixel == 3)
+        Kernels::ConvertMcu24(samples, tables, pixels, stride);
+    else
+        Kernels::ConvertMcu32(samples, tables, pixels, stride);
+}
+
+template <class Kernels, int BytesPerPixel>
+inline void CJpegDecoder::DecodeMcu(uint8_t* pixels, size_t stride) {
+    alignas(32) int16_t coefficients[64];
+    alignas(32) uint8_t samples[6 * 64];
+    for (int b = 0; b < 6; ++b) {
+        const bool hasAc = DecodeBlock(coefficients, b);
+        InverseDct<Kernels>(coefficients, hasAc, samples + 64 * b, b);
+    }
+    ConvertMcu<Kernels, BytesPerPixel>(samples, pixels, stride);
+}
+
+// MCUs in raster order. An MCU that lies wholly inside the image is
+// converted straight into the destination; one that reaches past the right
+// or bottom edge goes through a 16x16 buffer and only its inside part is
+// copied, so rows keep exactly width pixels.
+template <class Kernels, int BytesPerPixel>
+bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* destination) {
+    if (entropyData == nullptr || destination == nullptr) return false;
+    const int mcuColumns = (width + 15) >> 4;
+    const int mcuRows = (height + 15) >> 4;
+    const size_t rowStride = static_cast<size_t>(width) * BytesPerPixel;
+    nextByte = entropyData;
+    alignas(32) uint8_t edge[16 * 16 * BytesPerPixel];
+    for (int my = 0; my < mcuRows; ++my) {
+        const int y0 = 16 * my;
+        const int rows = y0 + 16 > height ? height - y0 : 16;
+        for (int mx = 0; mx < mcuColumns; ++mx) {
+            const int x0 = 16 * mx;
+            const int columns = x0 + 16 > width ? width - x0 : 16;
+            uint8_t* target = destination + static_cast<size_t>(y0) * rowStride + static_cast<size_t>(x0) * BytesPerPixel;
+            if (rows == 16 && columns == 16) {
+                DecodeMcu<Kernels, BytesPerPixel>(target, rowStride);
+                continue;
+            }
+            DecodeMcu<Kernels, BytesPerPixel>(edge, 16 * BytesPerPixel);
+            for (int r = 0; r < rows; ++r)
+                std::memcpy(target + static_cast<size_t>(r) * rowStride, edge + r * 16 * BytesPerPixel,
+                            static_cast<size_t>(columns) * BytesPerPixel);
+        }
+    }
+    return true;
+}
+
+bool CJpegDecoder::DecodeImage24(const unsigned char* entropyData, unsigned char* destination) {
+#if defined(VT_JPEG_HAVE_AVX2)
+    if (CpuHasAvx2()) return DecodeImage<Avx2Kernels, 3>(entropyData, destination);
+#endif
+    return DecodeImage<PortableKernels, 3>(entropyData, destination);
+}
+
+bool CJpegDecoder::DecodeImage32(const unsigned char* entropyData, unsigned char* destination) {
+#if defined(VT_JPEG_HAVE_AVX2)
+    if (CpuHasAvx2()) return DecodeImage<Avx2Kernels, 4>(entropyData, destination);
+#endif
+    return DecodeImage<PortableKernels, 4>(entropyData, destination);
+}

@@ -1,0 +1,250 @@
+// Compact JPEG decoder: AVX2 inverse DCT and SSSE3-level colour conversion
+// (built with -mavx2, called only when CpuHasAvx2() is true). Each yields the
+// same bytes as its portable twin in JpegKernelsPortable.cpp.
+#include "jpeg/JpegKernels.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+namespace vt {
+namespace jpeg {
+namespace {
+
+// x * c, low 32 bits (wrapping exactly like the portable form), then an
+// arithmetic shift by the 8 fractional bits of c.
+inline __m256i Mul(__m256i x, int32_t c) {
+    return _mm256_srai_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(c)), 8);
+}
+
+// The AAN butterfly on eight vectors; lane j of v[i] is input i of the j-th
+// one-dimensional transform.
+inline void Butterfly(__m256i v[8]) {
+    const __m256i t10 = _mm256_add_epi32(v[0], v[4]);
+    const __m256i t11 = _mm256_sub_epi32(v[0], v[4]);
+    const __m256i t13 = _mm256_add_epi32(v[2], v[6]);
+    const __m256i t12 = _mm256_sub_epi32(Mul(_mm256_sub_epi32(v[2], v[6]), 362), t13);
+    const __m256i e0 = _mm256_add_epi32(t10, t13);
+    const __m256i e3 = _mm256_sub_epi32(t10, t13);
+    const __m256i e1 = _mm256_add_epi32(t11, t12);
+    const __m256i e2 = _mm256_sub_epi32(t11, t12);
+    const __m256i z13 = _mm256_add_epi32(v[5], v[3]);
+    const __m256i z10 = _mm256_sub_epi32(v[5], v[3]);
+    const __m256i z11 = _mm256_add_epi32(v[1], v[7]);
+    const __m256i z12 = _mm256_sub_epi32(v[1], v[7]);
+    const __m256i o7 = _mm256_add_epi32(z11, z13);
+    const __m256i o11 = Mul(_mm256_sub_epi32(z11, z13), 362);
+    const __m256i z5 = Mul(_mm256_add_epi32(z10, z12), 473);
+    const __m256i o10 = _mm256_sub_epi32(Mul(z12, 277), z5);
+    const __m256i o12 = _mm256_add_epi32(Mul(z10, -669), z5);
+    const __m256i o6 = _mm256_sub_epi32(o12, o7);
+    const __m256i o5 = _mm256_sub_epi32(o11, o6);
+    const __m256i o4 = _mm256_add_epi32(o10, o5);
+    v[0] = _mm256_add_epi32(e0, o7);
+    v[7] = _mm256_sub_epi32(e0, o7);
+    v[1] = _mm256_add_epi32(e1, o6);
+    v[6] = _mm256_sub_epi32(e1, o6);
+    v[2] = _mm256_add_epi32(e2, o5);
+    v[5] = _mm256_sub_epi32(e2, o5);
+    v[4] = _mm256_add_epi32(e3, o4);
+    v[3] = _mm256_sub_epi32(e3, o4);
+}
+
+// 8x8 transpose of 32-bit elements: v[i] lane j -> v[j] lane i.
+inline void Transpose8x8(__m256i v[8]) {
+    const __m256i t0 = _mm256_unpacklo_epi32(v[0], v[1]);  // 00 10 01 11 | 04 14 05 15
+    const __m256i t1 = _mm256_unpackhi_epi32(v[0], v[1]);  // 02 12 03 13 | 06 16 07 17
+    const __m256i t2 = _mm256_unpacklo_epi32(v[2], v[3]);
+    const __m256i t3 = _mm256_unpackhi_epi32(v[2], v[3]);
+    const __m256i t4 = _mm256_unpacklo_epi32(v[4], v[5]);
+    const __m256i t5 = _mm256_unpackhi_epi32(v[4], v[5]);
+    const __m256i t6 = _mm256_unpacklo_epi32(v[6], v[7]);
+    const __m256i t7 = _mm256_unpackhi_epi32(v[6], v[7]);
+    const __m256i u0 = _mm256_unpacklo_epi64(t0, t2);  // 00 10 20 30 | 04 14 24 34
+    const __m256i u1 = _mm256_unpackhi_epi64(t0, t2);  // 01 11 21 31 | 05 15 25 35
+    const __m256i u2 = _mm256_unpacklo_epi64(t1, t3);  // 02 .. | 06 ..
+    const __m256i u3 = _mm256_unpackhi_epi64(t1, t3);  // 03 .. | 07 ..
+    const __m256i u4 = _mm256_unpacklo_epi64(t4, t6);  // 40 50 60 70 | 44 54 64 74
+    const __m256i u5 = _mm256_unpackhi_epi64(t4, t6);
+    const __m256i u6 = _mm256_unpacklo_epi64(t5, t7);
+    const __m256i u7 = _mm256_unpackhi_epi64(t5, t7);
+    v[0] = _mm256_permute2x128_si256(u0, u4, 0x20);
+    v[4] = _mm256_permute2x128_si256(u0, u4, 0x31);
+    v[1] = _mm256_permute2x128_si256(u1, u5, 0x20);
+    v[5] = _mm256_permute2x128_si256(u1, u5, 0x31);
+    v[2] = _mm256_permute2x128_si256(u2, u6, 0x20);
+    v[6] = _mm256_permute2x128_si256(u2, u6, 0x31);
+    v[3] = _mm256_permute2x128_si256(u3, u7, 0x20);
+    v[7] = _mm256_permute2x128_si256(u3, u7, 0x31);
+}
+
+// The range-limit table's IDCT window as arithmetic: bits 5..14 of x as a
+// signed 10-bit number, plus 128 (the pack instructions then clamp).
+inline __m256i RangeLimit(__m256i x) {
+    return _mm256_add_epi32(_mm256_srai_epi32(_mm256_slli_epi32(x, 17), 22), _mm256_set1_epi32(128));
+}
+
+}  // namespace
+
+void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t*, uint8_t* samples) {
+    __m256i v[8];
+    // Dequantise: the multipliers (at most 1962) fit a signed 16-bit lane,
+    // so pmaddwd of (coefficient, sign) by (multiplier, 0) is the product.
+    for (int r = 0; r < 8; ++r) {
+        const __m256i c = _mm256_cvtepi16_epi32(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r)));
+        const __m256i m = _mm256_cvtepu16_epi32(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(multipliers + 8 * r)));
+        v[r] = _mm256_madd_epi16(c, m);
+    }
+    // Columns: lane j of v[r] is row r of column j. The all-zero shortcuts
+    // of the portable form give the butterfly's values, so none is needed.
+    Butterfly(v);
+    Transpose8x8(v);
+    // Rows: lane r of v[k] is element k of row r.
+    Butterfly(v);
+    for (int k = 0; k < 8; ++k) v[k] = RangeLimit(v[k]);
+    // Saturating packs clamp to 0..255; then transpose the 8x8 bytes back
+    // to row order. a: lane0 = v0..v3 for rows 0-3, lane1 = rows 4-7 (byte
+    // 4k + r); b likewise for v4..v7.
+    const __m256i a = _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
+    const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(v[4], v[5]), _mm256_packs_epi32(v[6], v[7]));
+    const __m256i byRow = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5,
+                                           9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m256i a2 = _mm256_shuffle_epi8(a, byRow);  // row r, columns 0-3 at 4r (r mod 4)
+    const __m256i b2 = _mm256_shuffle_epi8(b, byRow);  // row r, columns 4-7
+    const __m256i rows0145 = _mm256_unpacklo_epi32(a2, b2);
+    const __m256i rows2367 = _mm256_unpackhi_epi32(a2, b2);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples),
+                        _mm256_permute2x128_si256(rows0145, rows2367, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + 32),
+                        _mm256_permute2x128_si256(rows0145, rows2367, 0x31));
+}
+
+namespace {
+
+// Colour offsets of eight chroma sample pairs, computed with the same
+// integers as the decoder's tables (multipliers split so that every factor
+// fits a signed 16-bit lane of pmaddwd):
+//   116130 x + 32768 = 131072 x + (-14942 x + 2 * 16384)
+//    91881 x + 32768 =  65536 x + ( 26345 x + 2 * 16384)
+//   -22554 b + 32768 - 46802 r = -65536 r + (-22554 b + 18734 r) + 32768
+struct ChromaOffsets {
+    __m128i blue, green, red;  // 8 x int16
+};
+
+inline __m128i MaddShift16(__m128i a, __m128i b, __m128i factors, __m128i add) {
+    const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), factors), add);
+    const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), factors), add);
+    return _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+}
+
+inline ChromaOffsets ComputeChromaOffsets(const uint8_t* cb, const uint8_t* cr) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i xb = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb)), zero), bias);
+    const __m128i xr = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr)), zero), bias);
+    const __m128i two = _mm_set1_epi16(2);
+    const __m128i none = _mm_setzero_si128();
+    ChromaOffsets o;
+    o.blue = _mm_add_epi16(_mm_slli_epi16(xb, 1),
+                           MaddShift16(xb, two, _mm_set1_epi32((16384 << 16) | (-14942 & 0xFFFF)), none));
+    o.red = _mm_add_epi16(xr, MaddShift16(xr, two, _mm_set1_epi32((16384 << 16) | 26345), none));
+    o.green = _mm_sub_epi16(
+        MaddShift16(xb, xr, _mm_set1_epi32((18734 << 16) | (-22554 & 0xFFFF)), _mm_set1_epi32(32768)), xr);
+    return o;
+}
+
+// One pixel row: Y of 16 pixels plus the chroma offsets replicated 2x.
+struct RowBgr {
+    __m128i b, g, r;  // 16 x uint8
+};
+
+inline RowBgr ConvertRow(const uint8_t* lumaLeft, const uint8_t* lumaRight, const ChromaOffsets& o) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i yl = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(lumaLeft)), zero);
+    const __m128i yr = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(lumaRight)), zero);
+    RowBgr p;
+    p.b = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.blue, o.blue)),
+                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.blue, o.blue)));
+    p.g = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.green, o.green)),
+                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.green, o.green)));
+    p.r = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.red, o.red)),
+                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.red, o.red)));
+    return p;
+}
+
+inline void StoreRow32(const RowBgr& p, uint8_t* out) {
+    const __m128i opaque = _mm_set1_epi8(-1);
+    const __m128i bgLo = _mm_unpacklo_epi8(p.b, p.g);
+    const __m128i bgHi = _mm_unpackhi_epi8(p.b, p.g);
+    const __m128i raLo = _mm_unpacklo_epi8(p.r, opaque);
+    const __m128i raHi = _mm_unpackhi_epi8(p.r, opaque);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bgLo, raLo));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bgLo, raLo));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi16(bgHi, raHi));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi16(bgHi, raHi));
+}
+
+// pshufb masks that scatter 16 bytes of one channel into 48 bytes of B,G,R
+// triplets: output byte g of the row (chunk g / 16) is channel g % 3 of
+// pixel g / 3; -128 writes zero.
+struct InterleaveMasks {
+    alignas(16) int8_t m[3][3][16];  // [chunk][channel][byte]
+};
+
+constexpr InterleaveMasks MakeInterleaveMasks() {
+    InterleaveMasks masks{};
+    for (int chunk = 0; chunk < 3; ++chunk)
+        for (int channel = 0; channel < 3; ++channel)
+            for (int i = 0; i < 16; ++i) {
+                const int g = 16 * chunk + i;
+                masks.m[chunk][channel][i] = static_cast<int8_t>(g % 3 == channel ? g / 3 : -128);
+            }
+    return masks;
+}
+
+constexpr InterleaveMasks kInterleave = MakeInterleaveMasks();
+
+inline void StoreRow24(const RowBgr& p, uint8_t* out) {
+    for (int chunk = 0; chunk < 3; ++chunk) {
+        const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][0]));
+        const __m128i mg = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][1]));
+        const __m128i mr = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][2]));
+        const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(p.b, mb), _mm_shuffle_epi8(p.g, mg)),
+                                       _mm_shuffle_epi8(p.r, mr));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * chunk), v);
+    }
+}
+
+template <int BytesPerPixel>
+inline void ConvertMcuAvx2(const uint8_t* samples, uint8_t* pixels, size_t stride) {
+    for (int j = 0; j < 8; ++j) {
+        const ChromaOffsets o = ComputeChromaOffsets(samples + 256 + 8 * j, samples + 320 + 8 * j);
+        for (int half = 0; half < 2; ++half) {
+            const int r = 2 * j + half;
+            const uint8_t* luma = samples + 128 * (r >> 3) + 8 * (r & 7);
+            const RowBgr p = ConvertRow(luma, luma + 64, o);
+            uint8_t* out = pixels + static_cast<size_t>(r) * stride;
+            if (BytesPerPixel == 4)
+                StoreRow32(p, out);
+            else
+                StoreRow24(p, out);
+        }
+    }
+}
+
+}  // namespace
+
+void ConvertMcu24Avx2(const uint8_t* samples, const ColorTables&, uint8_t* pixels, size_t stride) {
+    ConvertMcuAvx2<3>(samples, pixels, stride);
+}
+
+void ConvertMcu32Avx2(const uint8_t* samples, const ColorTables&, uint8_t* pixels, size_t stride) {
+    ConvertMcuAvx2<4>(samples, pixels, stride);
+}
+
+}  // namespace jpeg
+}  // namespace vt
+
+#endif  // x86

@@ -1,0 +1,145 @@
+// Constant tables of the compact JPEG decoder: the ITU-T T.81 Annex K tables
+// that a compact stream never carries, the AAN scale factors, the zig-zag
+// order, sign extension, and the wide lookahead tables that the fast entropy
+// decoder derives from the Huffman tables at compile time.
+#ifndef VELTRANE_JPEG_TABLES_H
+#define VELTRANE_JPEG_TABLES_H
+
+#include <cstdint>
+
+namespace vt {
+namespace jpeg {
+
+// T.81 Table K.1 (luminance quantisation), natural row-major order. The
+// chroma blocks use it too: compact streams have no chrominance table.
+inline constexpr uint16_t kBaseQuant[64] = {
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+
+// AAN scale factors: entry 8u+v = 16384 * s(u) * s(v), s(0) = 1,
+// s(k) = sqrt(2) * cos(k*pi/16), rounded.
+inline constexpr uint16_t kAanScale[64] = {
+    16384, 22725, 21407, 19266, 16384, 12873, 8867,  4520,  22725, 31521, 29692, 26722, 22725, 17855, 12299, 6270,
+    21407, 29692, 27969, 25172, 21407, 16819, 11585, 5906,  19266, 26722, 25172, 22654, 19266, 15137, 10426, 5315,
+    16384, 22725, 21407, 19266, 16384, 12873, 8867,  4520,  12873, 17855, 16819, 15137, 12873, 10114, 6967,  3552,
+    8867,  12299, 11585, 10426, 8867,  6967,  4799,  2446,  4520,  6270,  5906,  5315,  4520,  3552,  2446,  1247};
+
+// Huffman table specifications of T.81 Annex K.3: BITS (entry 0 unused) and
+// HUFFVAL. K.3 = DC luminance, K.4 = DC chrominance, K.5 = AC luminance,
+// K.6 = AC chrominance.
+inline constexpr uint8_t kDcLumaBits[17] = {0, 0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+inline constexpr uint8_t kDcLumaValues[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+inline constexpr uint8_t kDcChromaBits[17] = {0, 0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+inline constexpr uint8_t kDcChromaValues[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+
+inline constexpr uint8_t kAcLumaBits[17] = {0, 0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d};
+inline constexpr uint8_t kAcLumaValues[162] = {
+    0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61, 0x07, 0x22, 0x71,
+    0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52, 0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72,
+    0x82, 0x09, 0x0a, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37,
+    0x38, 0x39, 0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59,
+    0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x83,
+    0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3,
+    0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3,
+    0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2,
+    0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
+
+inline constexpr uint8_t kAcChromaBits[17] = {0, 0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77};
+inline constexpr uint8_t kAcChromaValues[162] = {
+    0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61, 0x71, 0x13, 0x22,
+    0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33, 0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1,
+    0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25, 0xf1, 0x17, 0x18, 0x19, 0x1a, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x35, 0x36,
+    0x37, 0x38, 0x39, 0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58,
+    0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a,
+    0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a,
+    0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba,
+    0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda,
+    0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
+
+// Coding order -> natural index (T.81 Figure A.6). Entries 64..79 are 63 so
+// that a run overshooting the end of a block lands on the last coefficient.
+inline constexpr int32_t kZigZag[80] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13,
+    6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31,
+    39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+
+// EXTEND (T.81 F.2.2.1): a raw s-bit value below 2^(s-1) stands for the
+// negative value v + 1 - 2^s.
+inline constexpr int32_t kExtendThreshold[16] = {0,   1,   2,    4,    8,    16,   32,   64,
+                                                 128, 256, 512, 1024, 2048, 4096, 8192, 16384};
+inline constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,   -127,
+                                              -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
+
+// ---------------------------------------------------------------------------
+// Wide lookahead tables for the AC coefficients.
+//
+// Indexed by the next kFastBits bits of the stream. An entry holds, in bits
+// 0-4, the number of bits to consume; in bits 5-12 the run/size symbol; bit
+// 13 is set when the coefficient's value bits fit in the lookahead too, in
+// which case bits 0-4 count code and value bits and bits 16-31 hold the
+// sign-extended value. 0 means "code longer than kFastBits": the caller
+// falls back to the code-length search, which gives the same symbol.
+inline constexpr int kFastBits = 10;
+inline constexpr uint32_t kFastAcValueIncluded = 1u << 13;
+
+struct FastAcTable {
+    uint32_t entry[1 << kFastBits];
+};
+
+struct CanonicalCodes {
+    uint8_t length[256];
+    uint16_t code[256];
+    int count;
+};
+
+// Canonical code assignment of T.81 Annex C (C.1, C.2).
+constexpr CanonicalCodes MakeCanonicalCodes(const uint8_t* bits) {
+    CanonicalCodes c{};
+    int p = 0;
+    unsigned code = 0;
+    for (int l = 1; l <= 16; ++l) {
+        for (int i = 0; i < bits[l]; ++i) {
+            c.length[p] = static_cast<uint8_t>(l);
+            c.code[p] = static_cast<uint16_t>(code);
+            ++p;
+            ++code;
+        }
+        code <<= 1;
+    }
+    c.count = p;
+    return c;
+}
+
+constexpr FastAcTable MakeFastAcTable(const uint8_t* bits, const uint8_t* values) {
+    FastAcTable t{};
+    const CanonicalCodes c = MakeCanonicalCodes(bits);
+    for (int p = 0; p < c.count; ++p) {
+        const int l = c.length[p];
+        if (l > kFastBits) break;
+        const int rs = values[p];
+        const int s = rs & 15;
+        const int first = c.code[p] << (kFastBits - l);
+        for (int i = 0; i < (1 << (kFastBits - l)); ++i) {
+            const int look = first + i;
+            uint32_t e = static_cast<uint32_t>(l) | (static_cast<uint32_t>(rs) << 5);
+            if (s != 0 && l + s <= kFastBits) {
+                const int raw = (look >> (kFastBits - l - s)) & ((1 << s) - 1);
+                const int value = raw < kExtendThreshold[s] ? raw + kExtendOffset[s] : raw;
+                e = static_cast<uint32_t>(l + s) | (static_cast<uint32_t>(rs) << 5) | kFastAcValueIncluded |
+                    (static_cast<uint32_t>(static_cast<uint16_t>(value)) << 16);
+            }
+            t.entry[look] = e;
+        }
+    }
+    return t;
+}
+
+inline constexpr FastAcTable kFastAcLuma = MakeFastAcTable(kAcLumaBits, kAcLumaValues);
+inline constexpr FastAcTable kFastAcChroma = MakeFastAcTable(kAcChromaBits, kAcChromaValues);
+
+}  // namespace jpeg
+}  // namespace vt
+
+#endif  // VELTRANE_JPEG_TABLES_H
