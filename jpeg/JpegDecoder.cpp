@@ -97,3 +97,12 @@ bool CJpegDecoder::DecodeImage32(const unsigned char* entropyData, unsigned char
 #endif
     return DecodeImage<PortableKernels, 4>(entropyData, destination);
 }
+
+// Every form is instantiated here, so that tests can run the portable form
+// on a processor where the dispatch above would choose the SIMD one.
+template bool CJpegDecoder::DecodeImage<PortableKernels, 3>(const unsigned char*, unsigned char*);
+template bool CJpegDecoder::DecodeImage<PortableKernels, 4>(const unsigned char*, unsigned char*);
+#if defined(VT_JPEG_HAVE_AVX2)
+template bool CJpegDecoder::DecodeImage<Avx2Kernels, 3>(const unsigned char*, unsigned char*);
+template bool CJpegDecoder::DecodeImage<Avx2Kernels, 4>(const unsigned char*, unsigned char*);
+#endif

@@ -1,0 +1,39 @@
+// Reaches the decoder's private tables and steps from the tests.
+#ifndef VT_TESTS_JPEG_TEST_ACCESS_H
+#define VT_TESTS_JPEG_TEST_ACCESS_H
+
+#include <cstdint>
+
+#include "jpeg/JpegDecoder.h"
+#include "jpeg/JpegEntropy.h"
+#include "jpeg/JpegKernels.h"
+
+struct CJpegDecoderTestAccess {
+    static uint16_t QualityScale(const CJpegDecoder& d) { return d.qualityScale; }
+    static const uint16_t* LumaQuant(const CJpegDecoder& d) { return d.lumaQuant; }
+    static const uint16_t* ChromaQuant(const CJpegDecoder& d) { return d.chromaQuant; }
+    static const uint8_t* RangeLimit(const CJpegDecoder& d) { return d.rangeLimit; }
+    static const int32_t* CrToR(const CJpegDecoder& d) { return d.crToR; }
+    static const int32_t* CrToG(const CJpegDecoder& d) { return d.crToG; }
+    static const int32_t* CbToB(const CJpegDecoder& d) { return d.cbToB; }
+    static const int32_t* CbToG(const CJpegDecoder& d) { return d.cbToG; }
+    static const DerivedHuffmanTable& DcLuma(const CJpegDecoder& d) { return d.dcLumaTable; }
+    static const DerivedHuffmanTable& AcLuma(const CJpegDecoder& d) { return d.acLumaTable; }
+    static const DerivedHuffmanTable& DcChroma(const CJpegDecoder& d) { return d.dcChromaTable; }
+    static const DerivedHuffmanTable& AcChroma(const CJpegDecoder& d) { return d.acChromaTable; }
+    static int32_t BytesLeft(const CJpegDecoder& d) { return d.bytesLeft; }
+    static int32_t DcPredY(const CJpegDecoder& d) { return d.dcPredY; }
+
+    // Points the bit reader at entropy data (as the decode call does).
+    static void Start(CJpegDecoder& d, const unsigned char* data) { d.nextByte = data; }
+    // The whole-image decode with the portable kernels, whatever the CPU.
+    static bool DecodeImagePortable(CJpegDecoder& d, const unsigned char* data, unsigned char* out, int bpp) {
+        return bpp == 3 ? d.DecodeImage<vt::jpeg::PortableKernels, 3>(data, out)
+                        : d.DecodeImage<vt::jpeg::PortableKernels, 4>(data, out);
+    }
+    static bool DecodeBlock(CJpegDecoder& d, int16_t* coefficients, int blockIndex) {
+        return d.DecodeBlock(coefficients, blockIndex);
+    }
+};
+
+#endif

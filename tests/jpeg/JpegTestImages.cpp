@@ -1,0 +1,63 @@
+// Photo-like RGB test images cut from the sample photographs.
+#include "JpegTestImages.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <stb_image.h>
+
+namespace vt_jpeg_test {
+namespace {
+
+const RgbImage& Photo(int index) {
+    static const char* const kNames[3] = {"pier.png", "board.jpg", "plasma.png"};
+    static RgbImage photos[3];
+    RgbImage& photo = photos[index];
+    if (photo.width == 0) {
+        const std::string path = std::string(VT_CONTENT_DIR) + "/" + kNames[index];
+        int w = 0, h = 0, channels = 0;
+        unsigned char* data = stbi_load(path.c_str(), &w, &h, &channels, 3);
+        if (data == nullptr) {
+            std::fprintf(stderr, "cannot read %s\n", path.c_str());
+            std::abort();
+        }
+        photo.rgb.assign(data, data + static_cast<size_t>(w) * h * 3);
+        photo.width = w;
+        photo.height = h;
+        stbi_image_free(data);
+    }
+    return photo;
+}
+
+int Mirror(int v, int size) {
+    const int period = 2 * size;
+    v %= period;
+    return v < size ? v : period - 1 - v;
+}
+
+}  // namespace
+
+RgbImage PhotoCrop(int width, int height, int variant) {
+    const RgbImage& photo = Photo(variant % 3);
+    const int x0 = (variant * 37) % photo.width;
+    const int y0 = (variant * 23) % photo.height;
+    RgbImage out;
+    out.width = width;
+    out.height = height;
+    out.rgb.resize(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        const int sy = Mirror(y0 + y, photo.height);
+        for (int x = 0; x < width; ++x) {
+            const int sx = Mirror(x0 + x, photo.width);
+            const uint8_t* s = &photo.rgb[(static_cast<size_t>(sy) * photo.width + sx) * 3];
+            uint8_t* d = &out.rgb[(static_cast<size_t>(y) * width + x) * 3];
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+        }
+    }
+    return out;
+}
+
+}  // namespace vt_jpeg_test
