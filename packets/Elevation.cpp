@@ -14,10 +14,10 @@
 
 #if !defined(VELTRANE_EDITION_TERRAIN)
 
-#include <cfloat>
 #include <cstdint>
 
 #include "packets/ByteReader.h"
+#include "packets/ElevationSample.h"
 #include "packets/InflateExact.h"
 
 namespace {
@@ -71,58 +71,16 @@ VELTRANE_API bool JNA_GetDEMBuffer(unsigned char* packet, int length, unsigned c
                                    destination);
 }
 
-// Bilinear elevation at (x, y) inside the bounds [minX, maxX] x [minY, maxY]
-// (edges included); 0 outside them, for an empty grid, and for bounds that are
-// not finite or have no area. Called once per vertex, so it is kept to straight
-// arithmetic: no allocation, four sample loads, every index clamped into the
-// grid so that the east and south edges blend the last row/column with itself.
+// Bilinear elevation at (x, y) inside the bounds, edges included; 0 outside
+// them, for an empty grid, and for bounds that are not finite or have no
+// area. x86 always has SSE2, which does the X and Y arithmetic side by side.
 VELTRANE_API float JNA_GetElevationInBuf(unsigned char* grid, double minX, double minY, double maxX, double maxY,
                                          double x, double y) {
-    const double width = maxX - minX;
-    const double height = maxY - minY;
-    // Every comparison is false for NaN, and an infinite bound makes the width
-    // or height infinite or NaN, so this one test also rejects those.
-    const bool inside = (x >= minX) & (x <= maxX) & (y >= minY) & (y <= maxY) & (width > 0.0) &
-                        (width <= DBL_MAX) & (height > 0.0) & (height <= DBL_MAX);
-    if (!inside || grid == nullptr) return 0.0f;
-    const unsigned int n = grid[0];
-    if (n == 0) return 0.0f;
-
-    const double samples = static_cast<double>(n);
-    const double spacingX = width / samples;
-    const double spacingY = height / samples;
-    double fx = (x - minX) / spacingX;
-    double fy = (maxY - y) / spacingY;
-    fx = fx < 0.0 ? -fx : fx;
-    fy = fy < 0.0 ? -fy : fy;
-    // Inside the bounds fx and fy lie in [0, n]; a spacing that underflows to
-    // 0 can give infinity or NaN instead. Both land on n here (a NaN fails the
-    // comparison), which keeps the conversion to an integer defined.
-    fx = fx < samples ? fx : samples;
-    fy = fy < samples ? fy : samples;
-
-    const unsigned int last = n - 1;
-    const unsigned int column = static_cast<unsigned int>(fx);
-    const unsigned int row = static_cast<unsigned int>(fy);
-    const unsigned int i = column < last ? column : last;
-    const unsigned int j = row < last ? row : last;
-    const unsigned int i1 = column + 1 < last ? column + 1 : last;
-    const unsigned int j1 = row + 1 < last ? row + 1 : last;
-    double wx = fx - i;
-    double wy = fy - j;
-    wx = wx > 1.0 ? 1.0 : wx;
-    wy = wy > 1.0 ? 1.0 : wy;
-
-    const unsigned char* samplesStart = grid + 1;
-    const double v00 = vt::bytes::LoadF32LE(samplesStart + 4u * (j * n + i));
-    const double v01 = vt::bytes::LoadF32LE(samplesStart + 4u * (j * n + i1));
-    const double v10 = vt::bytes::LoadF32LE(samplesStart + 4u * (j1 * n + i));
-    const double v11 = vt::bytes::LoadF32LE(samplesStart + 4u * (j1 * n + i1));
-
-    // Down each column first, each blend rounded to single precision, then across.
-    const float west = static_cast<float>(v00 * (1.0 - wy) + v10 * wy);
-    const float east = static_cast<float>(v01 * (1.0 - wy) + v11 * wy);
-    return static_cast<float>(static_cast<double>(west) * (1.0 - wx) + static_cast<double>(east) * wx);
+#if VT_ELEVATION_HAVE_SSE2
+    return vt::SampleElevation_SSE2(grid, minX, minY, maxX, maxY, x, y);
+#else
+    return vt::SampleElevation_Portable(grid, minX, minY, maxX, maxY, x, y);
+#endif
 }
 
 }  // extern "C"
