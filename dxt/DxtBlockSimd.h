@@ -1,0 +1,206 @@
+// Block steps of the DXT encoder, SIMD form (SSE2).
+//
+// Each step gives the same bytes as its portable namesake in
+// DxtBlockPortable.h; the comments say where the arithmetic differs in form
+// and why the result cannot. No division: the divisions by 3, 7 and 14 are
+// 16-bit multiplies keeping the high half, exact over the ranges that occur
+// (checked exhaustively by the tests).
+//
+// Lane diagrams list the lowest lane first; p0..p15 are the block's pixels.
+#ifndef VELTRANE_DXT_BLOCK_SIMD_H
+#define VELTRANE_DXT_BLOCK_SIMD_H
+
+#include "dxt/DxtInternal.h"
+
+#if VT_DXT_HAVE_SIMD
+
+#include <emmintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace dxt {
+
+inline __m128i LoadBlockRow(const uint8_t* block, int row) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * row));
+}
+
+inline void CopyBlockPixelsSimd(const uint8_t* topLeft, int width, uint8_t* block) {
+    const size_t stride = static_cast<size_t>(width) * 4;
+    for (int row = 0; row < 4; ++row)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 16 * row),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(topLeft + row * stride)));
+}
+
+// All four channels at once: byte-wise min/max over the four rows, then over
+// the four pixels of the row result; the inset in 16-bit lanes.
+inline void FindColorAlphaBoundsSimd(const uint8_t* block, uint8_t* low, uint8_t* high) {
+    const __m128i r0 = LoadBlockRow(block, 0), r1 = LoadBlockRow(block, 1);
+    const __m128i r2 = LoadBlockRow(block, 2), r3 = LoadBlockRow(block, 3);
+    __m128i mn = _mm_min_epu8(_mm_min_epu8(r0, r1), _mm_min_epu8(r2, r3));
+    __m128i mx = _mm_max_epu8(_mm_max_epu8(r0, r1), _mm_max_epu8(r2, r3));
+    mn = _mm_min_epu8(mn, _mm_shuffle_epi32(mn, _MM_SHUFFLE(1, 0, 3, 2)));
+    mx = _mm_max_epu8(mx, _mm_shuffle_epi32(mx, _MM_SHUFFLE(1, 0, 3, 2)));
+    mn = _mm_min_epu8(mn, _mm_shuffle_epi32(mn, _MM_SHUFFLE(2, 3, 0, 1)));
+    mx = _mm_max_epu8(mx, _mm_shuffle_epi32(mx, _MM_SHUFFLE(2, 3, 0, 1)));
+    // 16-bit lanes: min c0..c3, max c0..c3.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i both = _mm_unpacklo_epi8(_mm_unpacklo_epi32(mn, mx), zero);
+    const __m128i swapped = _mm_shuffle_epi32(both, _MM_SHUFFLE(1, 0, 3, 2));  // max, min
+    const __m128i inset = _mm_srli_epi16(_mm_sub_epi16(swapped, both), 4);     // lanes 0-3: range >> 4
+    // Lanes 0-3: min + inset (low); lanes 4-7: max - inset (high).
+    const __m128i insetBoth = _mm_unpacklo_epi64(inset, inset);
+    const __m128i sign = _mm_set_epi16(-1, -1, -1, -1, 0, 0, 0, 0);
+    const __m128i moved = _mm_sub_epi16(_mm_xor_si128(insetBoth, sign), sign);  // +inset, -inset
+    const __m128i ends = _mm_packus_epi16(_mm_add_epi16(both, moved), zero);
+    const uint32_t lowBits = static_cast<uint32_t>(_mm_cvtsi128_si32(ends));
+    const uint32_t highBits = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(ends, 4)));
+    std::memcpy(low, &lowBits, 4);
+    std::memcpy(high, &highBits, 4);
+}
+
+// Distances of the 16 pixels to one palette colour (channel 3 of the colour
+// is 0) as 16-bit lanes, pixels 0-7 in `first`, 8-15 in `second`. The
+// sum-of-absolute-differences instruction sees one pixel per 64-bit half, so
+// it also adds the pixel's alpha; that adds the same amount to all four
+// distances of a pixel and changes no comparison (sums stay below 1021).
+struct Distances {
+    __m128i first, second;
+};
+
+inline Distances PaletteDistances(const __m128i* spread, __m128i colour) {
+    Distances d;
+    d.first = _mm_packs_epi32(
+        _mm_packs_epi32(_mm_sad_epu8(spread[0], colour), _mm_sad_epu8(spread[1], colour)),
+        _mm_packs_epi32(_mm_sad_epu8(spread[2], colour), _mm_sad_epu8(spread[3], colour)));
+    d.second = _mm_packs_epi32(
+        _mm_packs_epi32(_mm_sad_epu8(spread[4], colour), _mm_sad_epu8(spread[5], colour)),
+        _mm_packs_epi32(_mm_sad_epu8(spread[6], colour), _mm_sad_epu8(spread[7], colour)));
+    return d;
+}
+
+// The comparison network on eight pixels: H and L as 0 / -1 lanes.
+inline void ChooseIndices(__m128i d0, __m128i d1, __m128i d2, __m128i d3, __m128i& h, __m128i& l) {
+    const __m128i d3below0 = _mm_cmpgt_epi16(d0, d3);
+    h = _mm_or_si128(_mm_and_si128(_mm_cmpgt_epi16(d1, d2), _mm_cmpgt_epi16(d0, d2)),
+                     _mm_and_si128(d3below0, _mm_cmpgt_epi16(d1, d3)));
+    l = _mm_and_si128(d3below0, _mm_cmpgt_epi16(d2, d3));
+}
+
+inline int SelectColorIndicesSimd(const uint8_t* block, const uint8_t* low, const uint8_t* high, uint8_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    uint32_t lowBits, highBits;
+    std::memcpy(&lowBits, low, 4);
+    std::memcpy(&highBits, high, 4);
+    // 16-bit lanes: P0 = high c0..c3, P1 = low c0..c3; keep the bits that the
+    // 5:6:5 word keeps (channel 3 cleared), then OR in the field's top bits
+    // shifted down by 5 / 6 (a high-half multiply by 2^11 / 2^10).
+    __m128i ends = _mm_unpacklo_epi8(
+        _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(highBits)), _mm_cvtsi32_si128(static_cast<int>(lowBits))),
+        zero);
+    ends = _mm_and_si128(ends, _mm_setr_epi16(0xF8, 0xFC, 0xF8, 0, 0xF8, 0xFC, 0xF8, 0));
+    ends = _mm_or_si128(ends, _mm_mulhi_epu16(ends, _mm_setr_epi16(1 << 11, 1 << 10, 1 << 11, 0, 1 << 11, 1 << 10,
+                                                                       1 << 11, 0)));
+    // Lanes 0-3: 2 P0 + P1, lanes 4-7: P0 + 2 P1; / 3 as a signed high-half
+    // multiply by 0x5556 (exact for every sum up to 765).
+    const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
+    const __m128i thirds = _mm_mulhi_epi16(sums, _mm_set1_epi16(0x5556));
+    // 32-bit lanes: P0, P1, P2, P3 as bytes; then each colour alone in the
+    // low half of both 64-bit halves.
+    const __m128i palette = _mm_packus_epi16(ends, thirds);
+    const __m128i p01 = _mm_unpacklo_epi32(palette, zero);  // P0, 0, P1, 0
+    const __m128i p23 = _mm_unpackhi_epi32(palette, zero);  // P2, 0, P3, 0
+    const __m128i c0 = _mm_shuffle_epi32(p01, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m128i c1 = _mm_shuffle_epi32(p01, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m128i c2 = _mm_shuffle_epi32(p23, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m128i c3 = _mm_shuffle_epi32(p23, _MM_SHUFFLE(3, 2, 3, 2));
+
+    // spread[2r] = p(4r), 0, p(4r+1), 0; spread[2r+1] = p(4r+2), 0, p(4r+3), 0.
+    __m128i spread[8];
+    for (int row = 0; row < 4; ++row) {
+        const __m128i r = LoadBlockRow(block, row);
+        spread[2 * row] = _mm_unpacklo_epi32(r, zero);
+        spread[2 * row + 1] = _mm_unpackhi_epi32(r, zero);
+    }
+    const Distances d0 = PaletteDistances(spread, c0), d1 = PaletteDistances(spread, c1);
+    const Distances d2 = PaletteDistances(spread, c2), d3 = PaletteDistances(spread, c3);
+    __m128i hFirst, lFirst, hSecond, lSecond;
+    ChooseIndices(d0.first, d1.first, d2.first, d3.first, hFirst, lFirst);
+    ChooseIndices(d0.second, d1.second, d2.second, d3.second, hSecond, lSecond);
+    // Bytes L0 H0 L1 H1 ...: their sign bits are the index word's bits.
+    const __m128i hBytes = _mm_packs_epi16(hFirst, hSecond);
+    const __m128i lBytes = _mm_packs_epi16(lFirst, lSecond);
+    const uint32_t word = static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpacklo_epi8(lBytes, hBytes))) |
+                          (static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpackhi_epi8(lBytes, hBytes))) << 16);
+    uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16),
+                        static_cast<uint8_t>(word >> 24)};
+    std::memcpy(out, bytes, 4);
+    return 4;
+}
+
+// Broadcasts 16-bit lane k (0..7) of v to every lane.
+template <int k>
+inline __m128i BroadcastWord(__m128i v) {
+    if constexpr (k < 4) {
+        return _mm_shuffle_epi32(_mm_shufflelo_epi16(v, k * 0x55), 0x00);
+    } else {
+        return _mm_shuffle_epi32(_mm_shufflehi_epi16(v, (k - 4) * 0x55), 0xAA);
+    }
+}
+
+inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_t alpha0, uint8_t* out) {
+    // The 16 alphas as bytes, pixel order.
+    const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(LoadBlockRow(block, 0), 24),
+                                        _mm_srli_epi32(LoadBlockRow(block, 1), 24));
+    const __m128i a23 = _mm_packs_epi32(_mm_srli_epi32(LoadBlockRow(block, 2), 24),
+                                        _mm_srli_epi32(LoadBlockRow(block, 3), 24));
+    const __m128i alphas = _mm_packus_epi16(a01, a23);
+
+    // Thresholds in 16-bit lanes 0..6: (k a0 + (7 - k) a1) / 7 + (a0 - a1) / 14,
+    // with / 7 and / 14 as high-half multiplies by 0x2493 and 0x124A (exact
+    // for sums up to 7 x 255 and differences up to 255).
+    const __m128i hi = _mm_set1_epi16(static_cast<short>(alpha0));
+    const __m128i lo = _mm_set1_epi16(static_cast<short>(alpha1));
+    const __m128i weighted = _mm_add_epi16(_mm_mullo_epi16(hi, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 0)),
+                                           _mm_mullo_epi16(lo, _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0)));
+    const __m128i mid = _mm_mulhi_epi16(_mm_sub_epi16(hi, lo), _mm_set1_epi16(0x124A));
+    const __m128i t = _mm_add_epi16(_mm_mulhi_epi16(weighted, _mm_set1_epi16(0x2493)), mid);
+    // Byte k duplicated into word k, then each word broadcast: every byte of
+    // tk holds threshold k.
+    const __m128i tw = _mm_unpacklo_epi8(_mm_packus_epi16(t, t), _mm_packus_epi16(t, t));
+    const __m128i t0 = BroadcastWord<0>(tw), t1 = BroadcastWord<1>(tw), t2 = BroadcastWord<2>(tw);
+    const __m128i t3 = BroadcastWord<3>(tw), t4 = BroadcastWord<4>(tw), t5 = BroadcastWord<5>(tw);
+    const __m128i t6 = BroadcastWord<6>(tw);
+
+    // alpha <= t  <=>  min(alpha, t) == alpha; each hit subtracts -1.
+    __m128i count = _mm_setzero_si128();
+    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t0), alphas));
+    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t1), alphas));
+    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t2), alphas));
+    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t3), alphas));
+    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t4), alphas));
+    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t5), alphas));
+    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t6), alphas));
+    // v = (count + 1) & 7; index = v ^ 1 where v < 2.
+    const __m128i v = _mm_and_si128(_mm_add_epi8(count, _mm_set1_epi8(1)), _mm_set1_epi8(7));
+    const __m128i index =
+        _mm_xor_si128(v, _mm_and_si128(_mm_cmpgt_epi8(_mm_set1_epi8(2), v), _mm_set1_epi8(1)));
+
+    // Pack the 3-bit indices: byte pairs to 6 bits per word, word pairs to 12
+    // bits per dword, dword pairs to 24 bits per qword, then the upper qword
+    // moved next to the lower one: 48 bits in pixel order.
+    __m128i packed = _mm_or_si128(_mm_and_si128(index, _mm_set1_epi16(0x00FF)), _mm_srli_epi16(index, 5));
+    packed = _mm_or_si128(_mm_and_si128(packed, _mm_set1_epi32(0xFFFF)), _mm_srli_epi32(packed, 10));
+    packed = _mm_or_si128(_mm_and_si128(packed, _mm_set_epi32(0, -1, 0, -1)), _mm_srli_epi64(packed, 20));
+    packed = _mm_or_si128(packed, _mm_srli_si128(packed, 5));
+    uint8_t bytes[8];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), packed);
+    std::memcpy(out, bytes, 6);
+    return 6;
+}
+
+}  // namespace dxt
+
+#endif  // VT_DXT_HAVE_SIMD
+
+#endif  // VELTRANE_DXT_BLOCK_SIMD_H
