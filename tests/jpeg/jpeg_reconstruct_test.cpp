@@ -1,0 +1,311 @@
+// Reconstruction and pixel output: the inverse DCT, colour conversion, the
+// portable and SIMD forms against each other, and the cropping of edge MCUs.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "CompactJpeg.h"
+#include "JpegTestAccess.h"
+#include "JpegTestImages.h"
+#include "JpegTestStreams.h"
+#include "jpeg/JpegKernels.h"
+
+namespace {
+
+using A = CJpegDecoderTestAccess;
+using vt_jpeg_test::BitWriter;
+using vt_jpeg_test::MakeStream;
+
+// A decoder prepared for `quality`, whose tables the kernels borrow.
+struct Prepared {
+    explicit Prepared(int quality) : stream(MakeStream(16, 16, quality, {0})) {
+        int w, h, hl;
+        EXPECT_TRUE(d.ReadHeader(stream.data(), static_cast<int>(stream.size()), w, h, hl));
+    }
+    vt::jpeg::ColorTables Colors() const {
+        return {A::CrToR(d), A::CrToG(d), A::CbToB(d), A::CbToG(d), A::RangeLimit(d)};
+    }
+    std::vector<uint8_t> stream;
+    CJpegDecoder d;
+};
+
+using IdctFn = void (*)(const int16_t*, const uint16_t*, const uint8_t*, uint8_t*);
+using ConvertFn = void (*)(const uint8_t*, const vt::jpeg::ColorTables&, uint8_t*, size_t);
+
+struct Forms {
+    const char* name;
+    IdctFn idct;
+    ConvertFn convert24, convert32;
+};
+
+std::vector<Forms> AllForms() {
+    std::vector<Forms> forms = {{"portable", vt::jpeg::InverseDctPortable, vt::jpeg::ConvertMcu24Portable,
+                                 vt::jpeg::ConvertMcu32Portable}};
+#if defined(VT_JPEG_HAVE_AVX2)
+    if (vt::jpeg::CpuHasAvx2())
+        forms.push_back({"avx2", vt::jpeg::InverseDctAvx2, vt::jpeg::ConvertMcu24Avx2, vt::jpeg::ConvertMcu32Avx2});
+#endif
+    return forms;
+}
+
+// At quality 50 the DC multiplier is 64: sample = clamp(2d + 128).
+TEST(InverseDct, DcOnlyBlockIsFlat) {
+    Prepared p(50);
+    for (const Forms& f : AllForms()) {
+        SCOPED_TRACE(f.name);
+        for (auto [d, expected] : {std::pair<int, int>{-64, 0}, {63, 254}, {0, 128}, {10, 148}, {-65, 0}, {64, 255}}) {
+            int16_t c[64] = {};
+            c[0] = static_cast<int16_t>(d);
+            uint8_t out[64];
+            f.idct(c, A::LumaQuant(p.d), A::RangeLimit(p.d), out);
+            for (uint8_t s : out) ASSERT_EQ(s, expected) << "d = " << d;
+        }
+    }
+}
+
+// One AC term gives a cosine: the first horizontal frequency falls from left
+// to right, symmetric about 128.
+TEST(InverseDct, FirstHorizontalFrequencyIsAFallingCosine) {
+    Prepared p(50);
+    for (const Forms& f : AllForms()) {
+        SCOPED_TRACE(f.name);
+        int16_t c[64] = {};
+        c[1] = 20;
+        uint8_t out[64];
+        f.idct(c, A::LumaQuant(p.d), A::RangeLimit(p.d), out);
+        for (int r = 0; r < 8; ++r)
+            for (int k = 0; k < 8; ++k) {
+                if (k > 0) {
+                    EXPECT_LT(out[8 * r + k], out[8 * r + k - 1]);
+                }
+                EXPECT_NEAR(out[8 * r + k] + out[8 * r + 7 - k], 256, 2);
+                EXPECT_EQ(out[8 * r + k], out[k]);
+            }
+    }
+}
+
+// The forms agree on encoder-like sparse blocks and on hostile full-range
+// blocks whose intermediates overflow 32 bits (wrap-around in both forms).
+TEST(InverseDct, FormsAgreeIncludingOverflow) {
+    const auto forms = AllForms();
+    if (forms.size() < 2) GTEST_SKIP() << "no SIMD form on this processor";
+    std::mt19937 rng(99);
+    for (int quality : {0, 1, 50, 90, 100}) {
+        Prepared p(quality);
+        for (int trial = 0; trial < 3000; ++trial) {
+            int16_t c[64] = {};
+            const int kind = trial % 4;
+            if (kind == 0) {  // everything at full range
+                for (auto& v : c) v = static_cast<int16_t>(rng());
+            } else if (kind == 1) {  // extremes only
+                for (auto& v : c) v = (rng() & 1) ? 32767 : -32768;
+            } else {  // sparse, encoder-like
+                const int n = 1 + rng() % (kind == 2 ? 4 : 20);
+                for (int i = 0; i < n; ++i) c[rng() % (kind == 2 ? 16 : 64)] = static_cast<int16_t>(rng() % 401 - 200);
+            }
+            uint8_t expected[64], got[64];
+            forms[0].idct(c, A::LumaQuant(p.d), A::RangeLimit(p.d), expected);
+            forms[1].idct(c, A::LumaQuant(p.d), A::RangeLimit(p.d), got);
+            ASSERT_EQ(0, std::memcmp(expected, got, 64)) << "quality " << quality << " trial " << trial;
+        }
+    }
+}
+
+std::vector<uint8_t> Samples(int y, int cb, int cr) {
+    std::vector<uint8_t> s(384, static_cast<uint8_t>(y));
+    std::fill(s.begin() + 256, s.begin() + 320, static_cast<uint8_t>(cb));
+    std::fill(s.begin() + 320, s.end(), static_cast<uint8_t>(cr));
+    return s;
+}
+
+TEST(ColorConversion, JfifExamples) {
+    Prepared p(50);
+    const auto colors = p.Colors();
+    for (const Forms& f : AllForms()) {
+        SCOPED_TRACE(f.name);
+        for (auto [y, cb, cr, b, g, r] : {std::array<int, 6>{128, 128, 128, 128, 128, 128},
+                                          std::array<int, 6>{76, 85, 255, 0, 0, 254},
+                                          std::array<int, 6>{255, 255, 255, 255, 121, 255},
+                                          std::array<int, 6>{0, 0, 0, 0, 135, 0}}) {
+            const auto s = Samples(y, cb, cr);
+            uint8_t px24[16 * 48], px32[16 * 64];
+            f.convert24(s.data(), colors, px24, 48);
+            f.convert32(s.data(), colors, px32, 64);
+            for (int i = 0; i < 256; ++i) {
+                ASSERT_EQ(px24[3 * i], b);
+                ASSERT_EQ(px24[3 * i + 1], g);
+                ASSERT_EQ(px24[3 * i + 2], r);
+                ASSERT_EQ(px32[4 * i], b);
+                ASSERT_EQ(px32[4 * i + 1], g);
+                ASSERT_EQ(px32[4 * i + 2], r);
+                ASSERT_EQ(px32[4 * i + 3], 255);
+            }
+        }
+    }
+}
+
+// Every (Cb, Cr) pair with luma values from 0 to 255 spread over the MCU,
+// and the 2x2 replication of chroma: the SIMD form computes the table values
+// arithmetically and must give the table's bytes.
+TEST(ColorConversion, FormsAgreeOnEveryChromaPair) {
+    const auto forms = AllForms();
+    if (forms.size() < 2) GTEST_SKIP() << "no SIMD form on this processor";
+    Prepared p(50);
+    const auto colors = p.Colors();
+    std::mt19937 rng(5);
+    uint8_t samples[384];
+    int pair = 0;
+    for (int mcu = 0; mcu < 1024; ++mcu) {
+        for (int i = 0; i < 256; ++i) samples[i] = static_cast<uint8_t>((mcu % 2) ? (i * 7 + mcu) : rng());
+        for (int i = 0; i < 64; ++i, ++pair) {
+            samples[256 + i] = static_cast<uint8_t>(pair >> 8);
+            samples[320 + i] = static_cast<uint8_t>(pair);
+        }
+        for (int bpp : {3, 4}) {
+            // Stride wider than a row: bytes between rows stay untouched.
+            const size_t stride = 16 * bpp + 5;
+            std::vector<uint8_t> expected(16 * stride, 0xAB), got(16 * stride, 0xAB);
+            (bpp == 3 ? forms[0].convert24 : forms[0].convert32)(samples, colors, expected.data(), stride);
+            (bpp == 3 ? forms[1].convert24 : forms[1].convert32)(samples, colors, got.data(), stride);
+            ASSERT_EQ(expected, got) << "MCU " << mcu << " bpp " << bpp;
+            for (int r = 0; r < 16; ++r)
+                for (int k = 16 * bpp; k < static_cast<int>(stride); ++k) ASSERT_EQ(got[r * stride + k], 0xAB);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Whole images.
+
+struct Decoded {
+    bool ok = false;
+    std::vector<uint8_t> pixels;
+};
+
+// Decodes `stream` with its header rewritten to width x height, into a
+// destination of exactly width x height pixels.
+Decoded DecodeAs(std::vector<uint8_t> stream, int width, int height, int bpp) {
+    stream[0] = static_cast<uint8_t>(width);
+    stream[1] = static_cast<uint8_t>(width >> 8);
+    stream[2] = static_cast<uint8_t>(height);
+    stream[3] = static_cast<uint8_t>(height >> 8);
+    CJpegDecoder d;
+    int w, h, hl;
+    Decoded out;
+    if (!d.ReadHeader(stream.data(), static_cast<int>(stream.size()), w, h, hl)) return out;
+    out.pixels.assign(static_cast<size_t>(w) * h * bpp, 0);
+    out.ok = bpp == 3 ? d.DecodeImage24(stream.data() + hl, out.pixels.data())
+                      : d.DecodeImage32(stream.data() + hl, out.pixels.data());
+    return out;
+}
+
+// The top-left width x height pixels of a full-MCU decode.
+std::vector<uint8_t> Crop(const std::vector<uint8_t>& full, int fullWidth, int width, int height, int bpp) {
+    std::vector<uint8_t> out;
+    for (int y = 0; y < height; ++y) {
+        const auto row = full.begin() + static_cast<long>(y) * fullWidth * bpp;
+        out.insert(out.end(), row, row + static_cast<long>(width) * bpp);
+    }
+    return out;
+}
+
+// Two flat MCUs side by side: grey (DC 0) and white (Y DC +64 at q50).
+std::vector<uint8_t> TwoMcuStream() {
+    BitWriter w;
+    for (int b = 0; b < 6; ++b) w.PutFlatBlock(b < 4, 0);
+    w.PutFlatBlock(true, 64);
+    for (int b = 1; b < 6; ++b) w.PutFlatBlock(b < 4, 0);
+    return MakeStream(32, 16, 50, w.Finish());
+}
+
+TEST(ImageOutput, SeventeenWideUsesTwoMcusSixteenWideOne) {
+    const auto stream = TwoMcuStream();
+    const Decoded wide = DecodeAs(stream, 17, 16, 3);
+    ASSERT_TRUE(wide.ok);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 17; ++x) {
+            const int expected = x < 16 ? 128 : 255;
+            for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(wide.pixels[(y * 17 + x) * 3 + ch], expected) << x << "," << y;
+        }
+    }
+    const Decoded narrow = DecodeAs(stream, 16, 16, 3);
+    ASSERT_TRUE(narrow.ok);
+    EXPECT_EQ(narrow.pixels, std::vector<uint8_t>(16 * 16 * 3, 128));
+}
+
+// Edge MCUs are cropped: rows keep exactly width pixels (a 3-wide 24-bit
+// image has 9-byte rows), and the destination is never written past
+// width x height pixels (each destination is an exact-size allocation).
+TEST(ImageOutput, EdgeMcusAreCroppedToTheImage) {
+    const auto image = vt_jpeg_test::PhotoCrop(32, 32, 2);
+    const auto stream = vt::compactjpeg::EncodeCompactJpeg(image.rgb.data(), 32, 32, 75);
+    for (int bpp : {3, 4}) {
+        const Decoded full = DecodeAs(stream, 32, 32, bpp);
+        ASSERT_TRUE(full.ok);
+        for (auto [w, h] : {std::pair<int, int>{1, 1}, {3, 5}, {3, 16}, {16, 3}, {20, 20}, {17, 17}, {31, 2}}) {
+            SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " bpp " + std::to_string(bpp));
+            // The MCUs of a w x h image are the first ones of the stream in
+            // raster order: the same as in the 32 x 32 decode unless the
+            // image is one MCU wide and two high.
+            if (h > 16 && w <= 16) continue;
+            const Decoded part = DecodeAs(stream, w, h, bpp);
+            ASSERT_TRUE(part.ok);
+            ASSERT_EQ(part.pixels.size(), static_cast<size_t>(w) * h * bpp);
+            EXPECT_EQ(part.pixels, Crop(full.pixels, 32, w, h, bpp));
+        }
+    }
+}
+
+TEST(ImageOutput, ThirtyTwoBitOutputIsTwentyFourBitPlusOpaqueAlpha) {
+    const auto image = vt_jpeg_test::PhotoCrop(37, 29, 0);
+    const auto stream = vt::compactjpeg::EncodeCompactJpeg(image.rgb.data(), 37, 29, 90);
+    const Decoded rgb = DecodeAs(stream, 37, 29, 3);
+    const Decoded rgba = DecodeAs(stream, 37, 29, 4);
+    ASSERT_TRUE(rgb.ok && rgba.ok);
+    for (int i = 0; i < 37 * 29; ++i) {
+        ASSERT_EQ(rgba.pixels[4 * i + 3], 255);
+        for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(rgba.pixels[4 * i + ch], rgb.pixels[3 * i + ch]);
+    }
+}
+
+TEST(ImageOutput, NullPointersAreRejected) {
+    const auto stream = TwoMcuStream();
+    std::vector<uint8_t> out(32 * 16 * 4, 0x5A);
+    CJpegDecoder d;
+    int w, h, hl;
+    ASSERT_TRUE(d.ReadHeader(stream.data(), static_cast<int>(stream.size()), w, h, hl));
+    EXPECT_FALSE(d.DecodeImage24(nullptr, out.data()));
+    EXPECT_FALSE(d.DecodeImage32(nullptr, out.data()));
+    EXPECT_FALSE(d.DecodeImage24(stream.data() + hl, nullptr));
+    EXPECT_FALSE(d.DecodeImage32(stream.data() + hl, nullptr));
+    EXPECT_EQ(out, std::vector<uint8_t>(32 * 16 * 4, 0x5A));
+}
+
+// Random bytes as entropy data: both forms finish the image, agree, and
+// read nothing past the stream.
+TEST(ImageOutput, GarbageDataDecodesIdenticallyInBothForms) {
+    std::mt19937 rng(77);
+    for (int trial = 0; trial < 20; ++trial) {
+        std::vector<uint8_t> data(50 + rng() % 3000);
+        for (auto& b : data) b = static_cast<uint8_t>(rng() | (trial % 2 ? rng() : 0));
+        const int w = 1 + static_cast<int>(rng() % 70), h = 1 + static_cast<int>(rng() % 70);
+        const auto stream = MakeStream(w, h, static_cast<int>(rng() % 120), data);
+        for (int bpp : {3, 4}) {
+            std::vector<uint8_t> a(static_cast<size_t>(w) * h * bpp), b(a.size());
+            CJpegDecoder da, db;
+            int ww, hh, hl;
+            ASSERT_TRUE(da.ReadHeader(stream.data(), static_cast<int>(stream.size()), ww, hh, hl));
+            ASSERT_TRUE(db.ReadHeader(stream.data(), static_cast<int>(stream.size()), ww, hh, hl));
+            ASSERT_TRUE(bpp == 3 ? da.DecodeImage24(stream.data() + hl, a.data())
+                                 : da.DecodeImage32(stream.data() + hl, a.data()));
+            ASSERT_TRUE(A::DecodeImagePortable(db, stream.data() + hl, b.data(), bpp));
+            ASSERT_EQ(a, b) << "trial " << trial;
+        }
+    }
+}
+
+}  // namespace
