@@ -44,6 +44,13 @@ bool FindElevationSection(const unsigned char* packet, unsigned long length, Ele
     return span.Has(kStreamOffset, section.streamLength);
 }
 
+// GetDEMBuffer's result widened to a full int; out of line so that the
+// register holding it is written as a whole.
+__attribute__((noinline)) int InflateGridAsInt(unsigned char* packet, unsigned long length,
+                                               unsigned char* destination) {
+    return CVeltrane::GetDEMBuffer(packet, length, destination) ? 1 : 0;
+}
+
 }  // namespace
 
 int CVeltrane::GetDEMBufferSize(unsigned char* packet, unsigned long length) {
@@ -66,9 +73,13 @@ VELTRANE_API int JNA_GetDEMBufferSize(unsigned char* packet, int length) {
     return CVeltrane::GetDEMBufferSize(packet, static_cast<unsigned long>(static_cast<std::uint32_t>(length)));
 }
 
+// The result is a one-byte boolean, which the x86-64 calling convention
+// returns in the low byte of the return register only. JNA bindings commonly
+// map it as a Java boolean and read the whole 32-bit register, so the value is
+// produced as a full int 0 or 1 and
+// narrowed last: the upper bits are then zero, not left over from earlier code.
 VELTRANE_API bool JNA_GetDEMBuffer(unsigned char* packet, int length, unsigned char* destination) {
-    return CVeltrane::GetDEMBuffer(packet, static_cast<unsigned long>(static_cast<std::uint32_t>(length)),
-                                   destination);
+    return InflateGridAsInt(packet, static_cast<unsigned long>(static_cast<std::uint32_t>(length)), destination) != 0;
 }
 
 // Bilinear elevation at (x, y) inside the bounds, edges included; 0 outside

@@ -2,8 +2,9 @@
 // three undecorated entry points on a DEM/DOM packet built here (the grid is
 // packed with java.util.zip.Deflater, which writes a zlib stream).
 //
-// The one-byte boolean result of JNA_GetDEMBuffer is mapped as a Java byte:
-// only the low byte of the return register is defined for it.
+// The one-byte boolean result of JNA_GetDEMBuffer is checked both ways a Java
+// host maps it: as a byte (the exact width) and as a boolean (JNA then reads a
+// whole 32-bit int, so the library must return 0 or 1 in all of it).
 import com.sun.jna.Library;
 import com.sun.jna.Memory;
 import com.sun.jna.Native;
@@ -20,6 +21,10 @@ public class VeltraneJnaTest {
         byte JNA_GetDEMBuffer(Pointer packet, int length, Pointer destination);
         float JNA_GetElevationInBuf(Pointer grid, double minX, double minY, double maxX, double maxY,
                                     double x, double y);
+    }
+
+    public interface VeltraneAsBoolean extends Library {
+        boolean JNA_GetDEMBuffer(Pointer packet, int length, Pointer destination);
     }
 
     private static int failures = 0;
@@ -72,6 +77,7 @@ public class VeltraneJnaTest {
 
     public static void main(String[] args) {
         Veltrane lib = Native.load("Veltrane", Veltrane.class);
+        VeltraneAsBoolean asBoolean = Native.load("Veltrane", VeltraneAsBoolean.class);
 
         final int n = 4;
         byte[] gridBytes = grid(n);
@@ -112,6 +118,10 @@ public class VeltraneJnaTest {
         Memory orthoPacket = native_(ortho);
         check(lib.JNA_GetDEMBufferSize(orthoPacket, ortho.length) == 0, "orthophoto-only packet has size 0");
         check(lib.JNA_GetDEMBuffer(orthoPacket, ortho.length, buffer) == 0, "orthophoto-only packet gives false");
+        check(!asBoolean.JNA_GetDEMBuffer(orthoPacket, ortho.length, buffer),
+              "orthophoto-only packet gives false, read as a Java boolean");
+        check(asBoolean.JNA_GetDEMBuffer(packet, packetBytes.length, buffer),
+              "a good packet gives true, read as a Java boolean");
 
         // A damaged stream keeps its size but does not inflate.
         byte[] damaged = packetBytes.clone();
@@ -119,10 +129,13 @@ public class VeltraneJnaTest {
         Memory damagedPacket = native_(damaged);
         check(lib.JNA_GetDEMBufferSize(damagedPacket, damaged.length) == 65, "damaged stream still reports U");
         check(lib.JNA_GetDEMBuffer(damagedPacket, damaged.length, buffer) == 0, "damaged stream gives false");
+        check(!asBoolean.JNA_GetDEMBuffer(damagedPacket, damaged.length, buffer),
+              "damaged stream gives false, read as a Java boolean");
 
         // A length one short of the section: nothing past it is read.
         check(lib.JNA_GetDEMBufferSize(packet, packetBytes.length - 1) == 0, "a cut packet has size 0");
         check(lib.JNA_GetDEMBuffer(packet, packetBytes.length - 1, buffer) == 0, "a cut packet gives false");
+        check(!asBoolean.JNA_GetDEMBuffer(packet, 1, buffer), "a 1-byte packet gives false, read as a Java boolean");
 
         if (failures != 0) {
             System.out.println(failures + " check(s) failed");
