@@ -17,7 +17,10 @@
 #include <cstdint>
 #include <cstring>
 
+// The steps have internal linkage: the AVX2 file compiles them with AVX2
+// enabled, and those copies must never stand in for the baseline ones.
 namespace dxt {
+namespace {
 
 // Little-endian stores that advance the output cursor.
 inline void PutU8(uint32_t value, uint8_t*& out) { *out++ = static_cast<uint8_t>(value); }
@@ -94,20 +97,24 @@ inline void SelectColorIndices(const uint8_t* block, const uint8_t* low, const u
         palette[2][c] = (2 * p0 + p1) / 3;
         palette[3][c] = (p0 + 2 * p1) / 3;
     }
-    uint32_t word = 0;
-    for (int pixel = 0; pixel < 16; ++pixel) {
-        const uint8_t* px = block + 4 * pixel;
-        int d[4];
-        for (int e = 0; e < 4; ++e) {
+    // Distances first, in four arrays, then the network: two simple loops
+    // over the 16 pixels that compilers vectorise well.
+    int16_t d[4][16];
+    for (int e = 0; e < 4; ++e) {
+        for (int pixel = 0; pixel < 16; ++pixel) {
             int sum = 0;
             for (int c = 0; c < 3; ++c) {
-                const int diff = palette[e][c] - px[c];
+                const int diff = palette[e][c] - block[4 * pixel + c];
                 sum += diff < 0 ? -diff : diff;
             }
-            d[e] = sum;
+            d[e][pixel] = static_cast<int16_t>(sum);
         }
-        const uint32_t h = ((d[2] < d[1]) & (d[2] < d[0])) | ((d[3] < d[0]) & (d[3] < d[1]));
-        const uint32_t l = (d[3] < d[0]) & (d[3] < d[2]);
+    }
+    uint32_t word = 0;
+    for (int pixel = 0; pixel < 16; ++pixel) {
+        const int d0 = d[0][pixel], d1 = d[1][pixel], d2 = d[2][pixel], d3 = d[3][pixel];
+        const uint32_t h = ((d2 < d1) & (d2 < d0)) | ((d3 < d0) & (d3 < d1));
+        const uint32_t l = (d3 < d0) & (d3 < d2);
         word |= (2 * h + l) << (2 * pixel);
     }
     PutU32(word, out);
@@ -129,18 +136,19 @@ inline void AlphaThresholds(uint32_t alpha1, uint32_t alpha0, uint8_t* threshold
 inline void SelectAlphaIndices(const uint8_t* block, uint32_t alpha1, uint32_t alpha0, uint8_t*& out) {
     uint8_t thresholds[7];
     AlphaThresholds(alpha1, alpha0, thresholds);
+    uint8_t count[16] = {};
+    for (int k = 0; k < 7; ++k)
+        for (int pixel = 0; pixel < 16; ++pixel) count[pixel] += block[4 * pixel + 3] <= thresholds[k];
     uint64_t field = 0;
     for (int pixel = 0; pixel < 16; ++pixel) {
-        const uint8_t alpha = block[4 * pixel + 3];
-        uint32_t count = 0;
-        for (int k = 0; k < 7; ++k) count += alpha <= thresholds[k];
-        uint32_t index = (count + 1) & 7;
+        uint32_t index = (count[pixel] + 1u) & 7;
         if (index < 2) index ^= 1;
         field |= static_cast<uint64_t>(index) << (3 * pixel);
     }
     for (int i = 0; i < 6; ++i) PutU8(static_cast<uint32_t>(field >> (8 * i)), out);
 }
 
+}  // namespace
 }  // namespace dxt
 
 #endif  // VELTRANE_DXT_BLOCK_PORTABLE_H

@@ -19,7 +19,10 @@
 #include <cstdint>
 #include <cstring>
 
+// The steps have internal linkage: the AVX2 file compiles them with AVX2
+// enabled, and those copies must never stand in for the baseline ones.
 namespace dxt {
+namespace {
 
 inline __m128i LoadBlockRow(const uint8_t* block, int row) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * row));
@@ -199,6 +202,7 @@ inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_
     return 6;
 }
 
+}  // namespace
 }  // namespace dxt
 
 #endif  // VT_DXT_HAVE_SIMD

@@ -9,6 +9,7 @@
 #include "dxt/DxtBlockPortable.h"
 #include "dxt/DxtBlockSimd.h"
 #include "dxt/DxtInternal.h"
+#include "dxt/DxtTraversal.h"
 
 //----------------------------------------------------------------------------
 // The availability flag and its probe.
@@ -23,7 +24,7 @@
 int DetectMmx() {
 #if VT_DXT_HAVE_SIMD
     // A feature query in place of executing a guarded instruction. The SIMD
-    // forms use SSE2 and nothing newer.
+    // form needs SSE2; its AVX2 variant is chosen by a second query below.
     __builtin_cpu_init();
     return __builtin_cpu_supports("sse2") ? 1 : 0;
 #else
@@ -32,6 +33,17 @@ int DetectMmx() {
 }
 
 namespace {
+
+#if VT_DXT_HAVE_AVX2
+// Which variant of the SIMD form runs, asked at load beside the flag. (The
+// query also checks that the operating system saves the AVX state.)
+bool DetectAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+const bool g_cpuHasAvx2 = DetectAvx2();
+#endif
+
 std::atomic<int> g_mmxAvailable{DetectMmx()};
 }  // namespace
 
@@ -90,28 +102,17 @@ void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) {
 }
 #endif
 
-void GatherEdgeBlock(const uint8_t* topLeft, int width, int columns, int rows, uint8_t* block) {
-    const size_t stride = static_cast<size_t>(width) * 4;
-    for (int r = 0; r < rows; ++r) {
-        uint8_t* dst = block + 16 * r;
-        std::memcpy(dst, topLeft + r * stride, static_cast<size_t>(columns) * 4);
-        for (int c = columns; c < 4; ++c) std::memcpy(dst + 4 * c, dst + 4 * (columns - 1), 4);
-    }
-    for (int r = rows; r < 4; ++r) std::memcpy(block + 16 * r, block + 16 * (rows - 1), 16);
-}
+#if VT_DXT_HAVE_AVX2
+bool CpuHasAvx2() { return g_cpuHasAvx2; }
+#endif
 
 namespace {
 
-//----------------------------------------------------------------------------
-// The traversal, one body for both formats and both forms. Full blocks are
-// copied straight from the image; only the last block column and the last
-// block row are gathered with replication. The form is a template argument,
-// fixed for the whole image.
-
 struct PortableForm {
     static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixels(topLeft, width, block); }
-    static void Encode(const uint8_t* block, uint8_t* out, bool dxt5) {
-        if (dxt5)
+    template <bool kDxt5>
+    static void Encode(const uint8_t* block, uint8_t* out) {
+        if (kDxt5)
             EncodeDxt5BlockPortable(block, out);
         else
             EncodeDxt1BlockPortable(block, out);
@@ -119,10 +120,11 @@ struct PortableForm {
 };
 
 #if VT_DXT_HAVE_SIMD
-struct SimdForm {
+struct Sse2Form {
     static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSimd(topLeft, width, block); }
-    static void Encode(const uint8_t* block, uint8_t* out, bool dxt5) {
-        if (dxt5)
+    template <bool kDxt5>
+    static void Encode(const uint8_t* block, uint8_t* out) {
+        if (kDxt5)
             EncodeDxt5BlockSimd(block, out);
         else
             EncodeDxt1BlockSimd(block, out);
@@ -130,54 +132,26 @@ struct SimdForm {
 };
 #endif
 
-template <class Form, bool kDxt5>
-void EncodeImage(const uint8_t* pixels, uint8_t* output, int width, int height, int* bytesWritten) {
-    if (width <= 0 || height <= 0) {
-        *bytesWritten = 0;
-        return;
-    }
-    constexpr int kOutBytes = kDxt5 ? 16 : 8;
-    const int fullWidth = (width / 4) * 4;
-    const int restWidth = width - fullWidth;
-    const size_t stride = static_cast<size_t>(width) * 4;
-    alignas(16) uint8_t block[kBlockBytes];
-    uint8_t* out = output;
-    for (int y = 0; y < height; y += 4) {
-        const uint8_t* row = pixels + static_cast<size_t>(y) * stride;
-        const int rows = height - y < 4 ? height - y : 4;
-        for (int x = 0; x < fullWidth; x += 4) {
-            if (rows == 4)
-                Form::Copy(row + 4 * static_cast<size_t>(x), width, block);
-            else
-                GatherEdgeBlock(row + 4 * static_cast<size_t>(x), width, 4, rows, block);
-            Form::Encode(block, out, kDxt5);
-            out += kOutBytes;
-        }
-        if (restWidth > 0) {
-            GatherEdgeBlock(row + 4 * static_cast<size_t>(fullWidth), width, restWidth, rows, block);
-            Form::Encode(block, out, kDxt5);
-            out += kOutBytes;
-        }
-    }
-    *bytesWritten = static_cast<int>(out - output);
-}
-
 }  // namespace
 
 void EncodeImagePortable(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5,
                          int* bytesWritten) {
-    if (dxt5)
-        EncodeImage<PortableForm, true>(pixels, output, width, height, bytesWritten);
-    else
-        EncodeImage<PortableForm, false>(pixels, output, width, height, bytesWritten);
+    TraverseImage<PortableForm>(pixels, output, width, height, dxt5, bytesWritten);
 }
 
 #if VT_DXT_HAVE_SIMD
+void EncodeImageSse2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
+    TraverseImage<Sse2Form>(pixels, output, width, height, dxt5, bytesWritten);
+}
+
 void EncodeImageSimd(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
-    if (dxt5)
-        EncodeImage<SimdForm, true>(pixels, output, width, height, bytesWritten);
-    else
-        EncodeImage<SimdForm, false>(pixels, output, width, height, bytesWritten);
+#if VT_DXT_HAVE_AVX2
+    if (g_cpuHasAvx2) {
+        EncodeImageAvx2(pixels, output, width, height, dxt5, bytesWritten);
+        return;
+    }
+#endif
+    EncodeImageSse2(pixels, output, width, height, dxt5, bytesWritten);
 }
 #endif
 

@@ -18,6 +18,13 @@
 #else
 #define VT_DXT_HAVE_SIMD 0
 #endif
+// On x86-64 an AVX2 variant of the SIMD form is built too (one file compiled
+// with AVX2 enabled) and used only where the processor reports AVX2 at load.
+#if defined(__x86_64__)
+#define VT_DXT_HAVE_AVX2 1
+#else
+#define VT_DXT_HAVE_AVX2 0
+#endif
 
 namespace dxt {
 
@@ -28,15 +35,16 @@ constexpr int kBlockBytes = 64;  // 4 x 4 pixels of 4 bytes, row-major
 void EncodeDxt1BlockPortable(const uint8_t* block, uint8_t* out);
 void EncodeDxt5BlockPortable(const uint8_t* block, uint8_t* out);
 #if VT_DXT_HAVE_SIMD
-void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out);
+void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out);  // SSE2
 void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out);
 #endif
-
-// Fills the block buffer from the `columns` x `rows` pixels (1 to 4 each)
-// whose top-left pixel is `topLeft` in an image `width` pixels wide, repeating
-// the last column and the last row: the edge blocks are encoded as if the
-// image were clamped at its edge. Reads only the pixels that exist.
-void GatherEdgeBlock(const uint8_t* topLeft, int width, int columns, int rows, uint8_t* block);
+#if VT_DXT_HAVE_AVX2
+void EncodeDxt1BlockAvx2(const uint8_t* block, uint8_t* out);
+void EncodeDxt5BlockAvx2(const uint8_t* block, uint8_t* out);
+// Whether the processor (and the operating system) run AVX2 code; asked once
+// at load.
+bool CpuHasAvx2();
+#endif
 
 // One in-place 2 x 2 reduction of a mip chain. `pixels` holds the previous
 // level, width x height (row stride 4 x width); the next level,
@@ -55,9 +63,15 @@ inline int NextMipSide(int side) { return side > 1 ? side >> 1 : 1; }
 
 // The image encoders with the form chosen by the caller rather than by the
 // flag; the mip chain reads the flag once and uses these for every level.
+// EncodeImageSimd is the SIMD form: the AVX2 variant where the processor has
+// AVX2, else the SSE2 one (the same bytes either way).
 void EncodeImagePortable(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten);
 #if VT_DXT_HAVE_SIMD
 void EncodeImageSimd(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten);
+void EncodeImageSse2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten);
+#endif
+#if VT_DXT_HAVE_AVX2
+void EncodeImageAvx2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten);
 #endif
 
 }  // namespace dxt
