@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,9 +35,12 @@ struct Image {
     }
 };
 
-// A photograph from the shared content folder, as 8-bit RGB.
+// A photograph from the shared content folder, as 8-bit RGB (read once).
 inline Image LoadContent(const std::string& name) {
-    Image img;
+    static std::map<std::string, Image> cache;
+    const auto known = cache.find(name);
+    if (known != cache.end()) return known->second;
+    Image& img = cache[name];
     const std::string path = std::string(VT_CONTENT_DIR) + "/" + name;
     int w = 0, h = 0, n = 0;
     unsigned char* data = stbi_load(path.c_str(), &w, &h, &n, 3);

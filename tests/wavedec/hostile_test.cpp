@@ -142,6 +142,38 @@ TEST(WavedecHostile, CorruptedStreamsNeverOverrun) {
     }
 }
 
+// Sets the image and tile size in a code stream's SIZ segment (ITU-T T.800
+// A.5.1: Xsiz at byte 8, Ysiz at 12, XTsiz at 24, YTsiz at 28, big-endian),
+// one tile covering the image.
+Bytes WithSize(Bytes s, std::uint32_t width, std::uint32_t height) {
+    auto put = [&s](size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    };
+    put(8, width);
+    put(12, height);
+    put(24, width);
+    put(28, height);
+    return s;
+}
+
+// Callers size buffers of width x height x 4 bytes in an int: larger images
+// are refused before anything is decoded or written.
+TEST(WavedecHostile, ImagesTooLargeForAnIntBufferAreRefused) {
+    const Bytes& stream = SmallStream();
+    ASSERT_EQ(stream[2], 0xFF);
+    ASSERT_EQ(stream[3], 0x51);  // SIZ follows SOC
+    int w = 0, h = 0, extra = 0;
+    // 23170 x 23170 x 4 bytes fits an int, 23171 x 23171 x 4 does not.
+    Bytes fits = WithSize(stream, 23170, 23170);
+    EXPECT_TRUE(j2k_decodeImgInfo(fits.data(), static_cast<int>(fits.size()), w, h, extra));
+    EXPECT_EQ(w, 23170);
+    Bytes tooLarge = WithSize(stream, 23171, 23171);
+    EXPECT_FALSE(j2k_decodeImgInfo(tooLarge.data(), static_cast<int>(tooLarge.size()), w, h, extra));
+    Bytes dst(16, 0x5A);
+    EXPECT_FALSE(j2k_decode2Buffer(tooLarge.data(), static_cast<int>(tooLarge.size()), dst.data(), 1));
+    EXPECT_EQ(dst, Bytes(16, 0x5A));
+}
+
 TEST(WavedecHostile, RandomBytesAreRefused) {
     std::mt19937 rng(7);
     for (int trial = 0; trial < 200; ++trial) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #include "WavedecTestUtil.h"
 
@@ -256,6 +257,28 @@ TEST_F(WavedecRoundTrip, Jp2FilesAreRecognisedAndExact) {
     ASSERT_EQ(stream[4], 'j');  // signature box, not a bare code stream
     ExpectExactInAllModes(rgb, options);
     ExpectExactInAllModes(WithAlpha(rgb, *pier_), options);
+}
+
+// Decodes share nothing: several threads decoding at once get the pixels a
+// single thread gets.
+TEST_F(WavedecRoundTrip, ConcurrentDecodesAgree) {
+    const Bytes lossy = Encode(Crop(*board_, 0, 0, 256, 256), Options::Ratio(10));
+    const Bytes lossless = Encode(Crop(*pier_, 0, 0, 256, 200), Options::Lossless());
+    Bytes lossyRef, losslessRef;
+    ASSERT_TRUE(DecodeExact(lossy, 2, lossyRef));
+    ASSERT_TRUE(DecodeExact(lossless, 1, losslessRef));
+    std::vector<int> mismatches(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 5; ++i) {
+                Bytes a, b;
+                if (!DecodeExact(lossy, 2, a) || a != lossyRef) ++mismatches[t];
+                if (!DecodeExact(lossless, 1, b) || b != losslessRef) ++mismatches[t];
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 }  // namespace
