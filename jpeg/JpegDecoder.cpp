@@ -43,12 +43,17 @@ inline void CJpegDecoder::ConvertMcu(const uint8_t* samples, uint8_t* pixels, si
 
 template <class Kernels, int BytesPerPixel>
 inline void CJpegDecoder::DecodeMcu(uint8_t* pixels, size_t stride) {
-    alignas(32) int16_t coefficients[64];
+    // All six blocks are entropy-decoded first, with the bit reader in
+    // registers, then transformed: the order of independent work only.
+    alignas(32) int16_t coefficients[6][64];
     alignas(32) uint8_t samples[6 * 64];
-    for (int b = 0; b < 6; ++b) {
-        const bool hasAc = DecodeBlock(coefficients, b);
-        InverseDct<Kernels>(coefficients, hasAc, samples + 64 * b, b);
-    }
+    bool hasAc[6];
+    BitReader bits = LoadBitReader();
+#pragma GCC unroll 6
+    for (int b = 0; b < 6; ++b) hasAc[b] = DecodeBlock(bits, coefficients[b], b);
+    StoreBitReader(bits);
+#pragma GCC unroll 6
+    for (int b = 0; b < 6; ++b) InverseDct<Kernels>(coefficients[b], hasAc[b], samples + 64 * b, b);
     ConvertMcu<Kernels, BytesPerPixel>(samples, pixels, stride);
 }
 

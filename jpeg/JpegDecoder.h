@@ -56,14 +56,30 @@ private:
     void BuildHuffmanTables();
     static void BuildDerivedTable(const uint8_t* bits, const uint8_t* values, DerivedHuffmanTable& table);
 
-    // Entropy decoding (JpegEntropy.h, inlined into the MCU loop).
-    void FillBitBuffer();
-    int GetBits(int n);
-    int DecodeHuffman(const DerivedHuffmanTable& table);
-    int DecodeHuffmanSlow(const DerivedHuffmanTable& table, int firstLength);
+    // Entropy decoding (JpegEntropy.h, inlined into the MCU loop). The bit
+    // reader's fields are copied into a BitReader for the length of one MCU
+    // so that they live in registers; Load/Store move them.
+    struct BitReader {
+        uint64_t buffer;
+        int32_t count;
+        int32_t bytesLeft;
+        const unsigned char* next;
+    };
+    BitReader LoadBitReader() const { return {bitBuffer, bitCount, bytesLeft, nextByte}; }
+    void StoreBitReader(const BitReader& bits) {
+        bitBuffer = bits.buffer;
+        bitCount = bits.count;
+        bytesLeft = bits.bytesLeft;
+        nextByte = bits.next;
+    }
+    static void FillBitBuffer(BitReader& bits);
+    static int GetBits(BitReader& bits, int n);
+    static int DecodeHuffman(BitReader& bits, const DerivedHuffmanTable& table);
+    static int DecodeHuffmanSlow(BitReader& bits, const DerivedHuffmanTable& table, int firstLength);
     static int ExtendSign(int size, int bits);
-    // Returns true when the block holds any non-zero AC coefficient.
-    bool DecodeBlock(int16_t* coefficients, int blockIndex);
+    // Decodes the next block into 64 coefficients in natural order; returns
+    // true when the block holds any non-zero AC coefficient.
+    bool DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex);
 
     // Reconstruction (JpegDecoder.cpp). `Kernels` selects the portable or
     // the SIMD form of the inverse DCT and of the colour conversion.

@@ -16,46 +16,46 @@
 // below the counted bits, which are the same bits the next refill ORs in.
 // Near the end the bytes are taken one at a time, and once they are gone
 // zero bits are shifted in: nothing past the stream is ever read.
-inline void CJpegDecoder::FillBitBuffer() {
-    if (bytesLeft >= 8) {
+inline void CJpegDecoder::FillBitBuffer(BitReader& bits) {
+    if (bits.bytesLeft >= 8) {
         uint64_t word;
-        std::memcpy(&word, nextByte, 8);
+        std::memcpy(&word, bits.next, 8);
         word = __builtin_bswap64(word);
-        bitBuffer |= word >> bitCount;
-        const int taken = (63 - bitCount) >> 3;
-        nextByte += taken;
-        bytesLeft -= taken;
-        bitCount |= 56;
+        bits.buffer |= word >> bits.count;
+        const int taken = (63 - bits.count) >> 3;
+        bits.next += taken;
+        bits.bytesLeft -= taken;
+        bits.count |= 56;
         return;
     }
-    while (bitCount <= 56) {
+    while (bits.count <= 56) {
         uint64_t byte = 0;
-        if (bytesLeft > 0) {
-            byte = *nextByte++;
-            --bytesLeft;
+        if (bits.bytesLeft > 0) {
+            byte = *bits.next++;
+            --bits.bytesLeft;
         }
-        bitBuffer |= byte << (56 - bitCount);
-        bitCount += 8;
+        bits.buffer |= byte << (56 - bits.count);
+        bits.count += 8;
     }
 }
 
 // The next n bits (1 <= n <= 16) as an unsigned number.
-inline int CJpegDecoder::GetBits(int n) {
-    if (bitCount < n) FillBitBuffer();
-    const int value = static_cast<int>(bitBuffer >> (64 - n));
-    bitBuffer <<= n;
-    bitCount -= n;
+inline int CJpegDecoder::GetBits(BitReader& bits, int n) {
+    if (bits.count < n) FillBitBuffer(bits);
+    const int value = static_cast<int>(bits.buffer >> (64 - n));
+    bits.buffer <<= n;
+    bits.count -= n;
     return value;
 }
 
 // Code-length search (T.81 F.2.2.3 DECODE), starting with a code of
 // `firstLength` bits. A pattern that is no code within 16 bits decodes as
 // symbol 0.
-inline int CJpegDecoder::DecodeHuffmanSlow(const DerivedHuffmanTable& table, int firstLength) {
+inline int CJpegDecoder::DecodeHuffmanSlow(BitReader& bits, const DerivedHuffmanTable& table, int firstLength) {
     int l = firstLength;
-    int code = GetBits(l);
+    int code = GetBits(bits, l);
     while (code > table.maxCode[l]) {
-        code = (code << 1) | GetBits(1);
+        code = (code << 1) | GetBits(bits, 1);
         ++l;
     }
     if (l > 16) return 0;
@@ -65,16 +65,16 @@ inline int CJpegDecoder::DecodeHuffmanSlow(const DerivedHuffmanTable& table, int
 // One symbol: codes of up to 8 bits through the lookahead, longer ones by
 // the search. The refill always leaves at least 8 bits (zero bits past the
 // end of the data), so the lookahead can always be used.
-inline int CJpegDecoder::DecodeHuffman(const DerivedHuffmanTable& table) {
-    if (bitCount < 16) FillBitBuffer();
-    const unsigned look = static_cast<unsigned>(bitBuffer >> 56);
+inline int CJpegDecoder::DecodeHuffman(BitReader& bits, const DerivedHuffmanTable& table) {
+    if (bits.count < 16) FillBitBuffer(bits);
+    const unsigned look = static_cast<unsigned>(bits.buffer >> 56);
     const int length = table.lookLength[look];
     if (length != 0) {
-        bitBuffer <<= length;
-        bitCount -= length;
+        bits.buffer <<= length;
+        bits.count -= length;
         return table.lookSymbol[look];
     }
-    return DecodeHuffmanSlow(table, 9);
+    return DecodeHuffmanSlow(bits, table, 9);
 }
 
 inline int CJpegDecoder::ExtendSign(int size, int bits) {
@@ -83,7 +83,7 @@ inline int CJpegDecoder::ExtendSign(int size, int bits) {
 
 // Decodes the next block (index 0-3 luminance, 4 Cb, 5 Cr within its MCU)
 // into 64 coefficients in natural order.
-inline bool CJpegDecoder::DecodeBlock(int16_t* coefficients, int blockIndex) {
+inline bool CJpegDecoder::DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex) {
     using namespace vt::jpeg;
     const bool luma = blockIndex < 4;
     const DerivedHuffmanTable& dcTable = luma ? dcLumaTable : dcChromaTable;
@@ -93,21 +93,21 @@ inline bool CJpegDecoder::DecodeBlock(int16_t* coefficients, int blockIndex) {
 
     std::memset(coefficients, 0, 64 * sizeof(int16_t));
 
-    const int dcSize = DecodeHuffman(dcTable);
-    const int diff = dcSize != 0 ? ExtendSign(dcSize, GetBits(dcSize)) : 0;
+    const int dcSize = DecodeHuffman(bits, dcTable);
+    const int diff = dcSize != 0 ? ExtendSign(dcSize, GetBits(bits, dcSize)) : 0;
     // Hostile data can push the predictor round the 32-bit range: wrap.
     predictor = static_cast<int32_t>(static_cast<uint32_t>(predictor) + static_cast<uint32_t>(diff));
     coefficients[0] = static_cast<int16_t>(predictor);
 
     bool hasAc = false;
     for (int k = 1; k < 64;) {
-        if (bitCount < 26) FillBitBuffer();  // 16-bit code + 10 value bits
-        const uint32_t entry = fastAc.entry[bitBuffer >> (64 - kFastBits)];
+        if (bits.count < 26) FillBitBuffer(bits);  // 16-bit code + 10 value bits
+        const uint32_t entry = fastAc.entry[bits.buffer >> (64 - kFastBits)];
         int symbol;
         if (entry & kFastAcValueIncluded) {
             const int length = entry & 31;
-            bitBuffer <<= length;
-            bitCount -= length;
+            bits.buffer <<= length;
+            bits.count -= length;
             k += (entry >> 9) & 15;
             coefficients[kZigZag[k]] = static_cast<int16_t>(entry >> 16);
             hasAc = true;
@@ -116,17 +116,17 @@ inline bool CJpegDecoder::DecodeBlock(int16_t* coefficients, int blockIndex) {
         }
         if (entry != 0) {
             const int length = entry & 31;
-            bitBuffer <<= length;
-            bitCount -= length;
+            bits.buffer <<= length;
+            bits.count -= length;
             symbol = (entry >> 5) & 0xFF;
         } else {
-            symbol = DecodeHuffmanSlow(acTable, kFastBits + 1);
+            symbol = DecodeHuffmanSlow(bits, acTable, kFastBits + 1);
         }
         const int run = symbol >> 4;
         const int size = symbol & 15;
         if (size != 0) {
             k += run;
-            coefficients[kZigZag[k]] = static_cast<int16_t>(ExtendSign(size, GetBits(size)));
+            coefficients[kZigZag[k]] = static_cast<int16_t>(ExtendSign(size, GetBits(bits, size)));
             hasAc = true;
         } else if (run == 15) {
             k += 15;  // ZRL: sixteen zeros with the step below

@@ -90,6 +90,7 @@ void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, co
     __m256i v[8];
     // Dequantise: the multipliers (at most 1962) fit a signed 16-bit lane,
     // so pmaddwd of (coefficient, sign) by (multiplier, 0) is the product.
+#pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
         const __m256i c = _mm256_cvtepi16_epi32(
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r)));
@@ -103,6 +104,7 @@ void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, co
     Transpose8x8(v);
     // Rows: lane r of v[k] is element k of row r.
     Butterfly(v);
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) v[k] = RangeLimit(v[k]);
     // Saturating packs clamp to 0..255; then transpose the 8x8 bytes back
     // to row order. a: lane0 = v0..v3 for rows 0-3, lane1 = rows 4-7 (byte
@@ -207,6 +209,7 @@ constexpr InterleaveMasks MakeInterleaveMasks() {
 constexpr InterleaveMasks kInterleave = MakeInterleaveMasks();
 
 inline void StoreRow24(const RowBgr& p, uint8_t* out) {
+#pragma GCC unroll 3
     for (int chunk = 0; chunk < 3; ++chunk) {
         const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][0]));
         const __m128i mg = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][1]));
@@ -219,8 +222,10 @@ inline void StoreRow24(const RowBgr& p, uint8_t* out) {
 
 template <int BytesPerPixel>
 inline void ConvertMcuAvx2(const uint8_t* samples, uint8_t* pixels, size_t stride) {
+#pragma GCC unroll 2
     for (int j = 0; j < 8; ++j) {
         const ChromaOffsets o = ComputeChromaOffsets(samples + 256 + 8 * j, samples + 320 + 8 * j);
+#pragma GCC unroll 2
         for (int half = 0; half < 2; ++half) {
             const int r = 2 * j + half;
             const uint8_t* luma = samples + 128 * (r >> 3) + 8 * (r & 7);

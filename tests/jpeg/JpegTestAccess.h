@@ -32,7 +32,10 @@ struct CJpegDecoderTestAccess {
                         : d.DecodeImage<vt::jpeg::PortableKernels, 4>(data, out);
     }
     static bool DecodeBlock(CJpegDecoder& d, int16_t* coefficients, int blockIndex) {
-        return d.DecodeBlock(coefficients, blockIndex);
+        CJpegDecoder::BitReader bits = d.LoadBitReader();
+        const bool hasAc = d.DecodeBlock(bits, coefficients, blockIndex);
+        d.StoreBitReader(bits);
+        return hasAc;
     }
 };
 
