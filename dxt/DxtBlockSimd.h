@@ -36,8 +36,9 @@ inline void CopyBlockPixelsSimd(const uint8_t* topLeft, int width, uint8_t* bloc
 }
 
 // All four channels at once: byte-wise min/max over the four rows, then over
-// the four pixels of the row result; the inset in 16-bit lanes.
-inline void FindColorAlphaBoundsSimd(const uint8_t* block, uint8_t* low, uint8_t* high) {
+// the four pixels of the row result; the inset in 16-bit lanes. The endpoints
+// come back as 32-bit values, channel 0 in the low byte.
+inline void ColorAlphaBoundsSimd(const uint8_t* block, uint32_t& lowBits, uint32_t& highBits) {
     const __m128i r0 = LoadBlockRow(block, 0), r1 = LoadBlockRow(block, 1);
     const __m128i r2 = LoadBlockRow(block, 2), r3 = LoadBlockRow(block, 3);
     __m128i mn = _mm_min_epu8(_mm_min_epu8(r0, r1), _mm_min_epu8(r2, r3));
@@ -56,10 +57,40 @@ inline void FindColorAlphaBoundsSimd(const uint8_t* block, uint8_t* low, uint8_t
     const __m128i sign = _mm_set_epi16(-1, -1, -1, -1, 0, 0, 0, 0);
     const __m128i moved = _mm_sub_epi16(_mm_xor_si128(insetBoth, sign), sign);  // +inset, -inset
     const __m128i ends = _mm_packus_epi16(_mm_add_epi16(both, moved), zero);
-    const uint32_t lowBits = static_cast<uint32_t>(_mm_cvtsi128_si32(ends));
-    const uint32_t highBits = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(ends, 4)));
+    lowBits = static_cast<uint32_t>(_mm_cvtsi128_si32(ends));
+    highBits = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(ends, 4)));
+}
+
+inline void FindColorAlphaBoundsSimd(const uint8_t* block, uint8_t* low, uint8_t* high) {
+    uint32_t lowBits, highBits;
+    ColorAlphaBoundsSimd(block, lowBits, highBits);
     std::memcpy(low, &lowBits, 4);
     std::memcpy(high, &highBits, 4);
+}
+
+// PackEndpoint565 of an endpoint held as a 32-bit value (channel 0 lowest).
+inline uint32_t PackEndpointBits565(uint32_t colour) {
+    return ((colour & 0xF8) << 8) | ((colour >> 5) & 0x7E0) | ((colour >> 19) & 0x1F);
+}
+
+// The colour palette P0 (from the high endpoint), P1, P2, P3 as the four
+// 32-bit lanes of the result, channel 3 zero: the endpoint bytes masked to
+// what the 5:6:5 word keeps, their top bits ORed in below (a high-half
+// multiply by 2^11 / 2^10 is the shift right by 5 / 6), then
+// (2 P0 + P1) / 3 and (P0 + 2 P1) / 3 as a signed high-half multiply by
+// 0x5556 (exact for every sum up to 765).
+inline __m128i ColourPaletteSimd(uint32_t lowBits, uint32_t highBits) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i ends = _mm_unpacklo_epi8(
+        _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(highBits)), _mm_cvtsi32_si128(static_cast<int>(lowBits))),
+        zero);  // 16-bit lanes: P0 c0..c3, P1 c0..c3
+    ends = _mm_and_si128(ends, _mm_setr_epi16(0xF8, 0xFC, 0xF8, 0, 0xF8, 0xFC, 0xF8, 0));
+    ends = _mm_or_si128(ends, _mm_mulhi_epu16(ends, _mm_setr_epi16(1 << 11, 1 << 10, 1 << 11, 0, 1 << 11, 1 << 10,
+                                                                       1 << 11, 0)));
+    // Lanes 0-3: 2 P0 + P1, lanes 4-7: P0 + 2 P1.
+    const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
+    const __m128i thirds = _mm_mulhi_epi16(sums, _mm_set1_epi16(0x5556));
+    return _mm_packus_epi16(ends, thirds);
 }
 
 // Distances of the 16 pixels to one palette colour (channel 3 of the colour
@@ -90,27 +121,11 @@ inline void ChooseIndices(__m128i d0, __m128i d1, __m128i d2, __m128i d3, __m128
     l = _mm_and_si128(d3below0, _mm_cmpgt_epi16(d2, d3));
 }
 
-inline int SelectColorIndicesSimd(const uint8_t* block, const uint8_t* low, const uint8_t* high, uint8_t* out) {
+// The index word of the DXT1 colour block.
+inline uint32_t ColourIndexWordSimd(const uint8_t* block, uint32_t lowBits, uint32_t highBits) {
     const __m128i zero = _mm_setzero_si128();
-    uint32_t lowBits, highBits;
-    std::memcpy(&lowBits, low, 4);
-    std::memcpy(&highBits, high, 4);
-    // 16-bit lanes: P0 = high c0..c3, P1 = low c0..c3; keep the bits that the
-    // 5:6:5 word keeps (channel 3 cleared), then OR in the field's top bits
-    // shifted down by 5 / 6 (a high-half multiply by 2^11 / 2^10).
-    __m128i ends = _mm_unpacklo_epi8(
-        _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(highBits)), _mm_cvtsi32_si128(static_cast<int>(lowBits))),
-        zero);
-    ends = _mm_and_si128(ends, _mm_setr_epi16(0xF8, 0xFC, 0xF8, 0, 0xF8, 0xFC, 0xF8, 0));
-    ends = _mm_or_si128(ends, _mm_mulhi_epu16(ends, _mm_setr_epi16(1 << 11, 1 << 10, 1 << 11, 0, 1 << 11, 1 << 10,
-                                                                       1 << 11, 0)));
-    // Lanes 0-3: 2 P0 + P1, lanes 4-7: P0 + 2 P1; / 3 as a signed high-half
-    // multiply by 0x5556 (exact for every sum up to 765).
-    const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
-    const __m128i thirds = _mm_mulhi_epi16(sums, _mm_set1_epi16(0x5556));
-    // 32-bit lanes: P0, P1, P2, P3 as bytes; then each colour alone in the
-    // low half of both 64-bit halves.
-    const __m128i palette = _mm_packus_epi16(ends, thirds);
+    // Each palette colour alone in the low half of both 64-bit halves.
+    const __m128i palette = ColourPaletteSimd(lowBits, highBits);
     const __m128i p01 = _mm_unpacklo_epi32(palette, zero);  // P0, 0, P1, 0
     const __m128i p23 = _mm_unpackhi_epi32(palette, zero);  // P2, 0, P3, 0
     const __m128i c0 = _mm_shuffle_epi32(p01, _MM_SHUFFLE(1, 0, 1, 0));
@@ -133,25 +148,41 @@ inline int SelectColorIndicesSimd(const uint8_t* block, const uint8_t* low, cons
     // Bytes L0 H0 L1 H1 ...: their sign bits are the index word's bits.
     const __m128i hBytes = _mm_packs_epi16(hFirst, hSecond);
     const __m128i lBytes = _mm_packs_epi16(lFirst, lSecond);
-    const uint32_t word = static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpacklo_epi8(lBytes, hBytes))) |
-                          (static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpackhi_epi8(lBytes, hBytes))) << 16);
-    uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16),
-                        static_cast<uint8_t>(word >> 24)};
-    std::memcpy(out, bytes, 4);
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpacklo_epi8(lBytes, hBytes))) |
+           (static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpackhi_epi8(lBytes, hBytes))) << 16);
+}
+
+// Little-endian stores of the SIMD form (x86 only, so a plain copy).
+inline void StoreU32(uint8_t* out, uint32_t value) { std::memcpy(out, &value, 4); }
+inline void StoreU64(uint8_t* out, uint64_t value) { std::memcpy(out, &value, 8); }
+
+inline int SelectColorIndicesSimd(const uint8_t* block, const uint8_t* low, const uint8_t* high, uint8_t* out) {
+    uint32_t lowBits, highBits;
+    std::memcpy(&lowBits, low, 4);
+    std::memcpy(&highBits, high, 4);
+    StoreU32(out, ColourIndexWordSimd(block, lowBits, highBits));
     return 4;
 }
 
-// Broadcasts 16-bit lane k (0..7) of v to every lane.
+// Broadcasts byte k of t (each byte doubled into its word, `tw`) to all 16
+// bytes. With SSSE3 (the AVX2 variant's file) one byte shuffle does it.
 template <int k>
-inline __m128i BroadcastWord(__m128i v) {
+inline __m128i BroadcastThreshold(__m128i t, __m128i tw) {
+#if defined(__SSSE3__)
+    (void)tw;
+    return _mm_shuffle_epi8(t, _mm_set1_epi8(k));
+#else
+    (void)t;
     if constexpr (k < 4) {
-        return _mm_shuffle_epi32(_mm_shufflelo_epi16(v, k * 0x55), 0x00);
+        return _mm_shuffle_epi32(_mm_shufflelo_epi16(tw, k * 0x55), 0x00);
     } else {
-        return _mm_shuffle_epi32(_mm_shufflehi_epi16(v, (k - 4) * 0x55), 0xAA);
+        return _mm_shuffle_epi32(_mm_shufflehi_epi16(tw, (k - 4) * 0x55), 0xAA);
     }
+#endif
 }
 
-inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_t alpha0, uint8_t* out) {
+// The 48-bit alpha index field (in the low bits of the result).
+inline uint64_t AlphaIndexFieldSimd(const uint8_t* block, uint32_t alpha1, uint32_t alpha0) {
     // The 16 alphas as bytes, pixel order.
     const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(LoadBlockRow(block, 0), 24),
                                         _mm_srli_epi32(LoadBlockRow(block, 1), 24));
@@ -167,13 +198,13 @@ inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_
     const __m128i weighted = _mm_add_epi16(_mm_mullo_epi16(hi, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 0)),
                                            _mm_mullo_epi16(lo, _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0)));
     const __m128i mid = _mm_mulhi_epi16(_mm_sub_epi16(hi, lo), _mm_set1_epi16(0x124A));
-    const __m128i t = _mm_add_epi16(_mm_mulhi_epi16(weighted, _mm_set1_epi16(0x2493)), mid);
-    // Byte k duplicated into word k, then each word broadcast: every byte of
-    // tk holds threshold k.
-    const __m128i tw = _mm_unpacklo_epi8(_mm_packus_epi16(t, t), _mm_packus_epi16(t, t));
-    const __m128i t0 = BroadcastWord<0>(tw), t1 = BroadcastWord<1>(tw), t2 = BroadcastWord<2>(tw);
-    const __m128i t3 = BroadcastWord<3>(tw), t4 = BroadcastWord<4>(tw), t5 = BroadcastWord<5>(tw);
-    const __m128i t6 = BroadcastWord<6>(tw);
+    const __m128i t16 = _mm_add_epi16(_mm_mulhi_epi16(weighted, _mm_set1_epi16(0x2493)), mid);
+    const __m128i t = _mm_packus_epi16(t16, t16);  // byte k: threshold k
+    const __m128i tw = _mm_unpacklo_epi8(t, t);
+    const __m128i t0 = BroadcastThreshold<0>(t, tw), t1 = BroadcastThreshold<1>(t, tw);
+    const __m128i t2 = BroadcastThreshold<2>(t, tw), t3 = BroadcastThreshold<3>(t, tw);
+    const __m128i t4 = BroadcastThreshold<4>(t, tw), t5 = BroadcastThreshold<5>(t, tw);
+    const __m128i t6 = BroadcastThreshold<6>(t, tw);
 
     // alpha <= t  <=>  min(alpha, t) == alpha; each hit subtracts -1.
     __m128i count = _mm_setzero_si128();
@@ -192,15 +223,55 @@ inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_
     // Pack the 3-bit indices: byte pairs to 6 bits per word, word pairs to 12
     // bits per dword, dword pairs to 24 bits per qword, then the upper qword
     // moved next to the lower one: 48 bits in pixel order.
+#if defined(__SSSE3__)
+    __m128i packed = _mm_maddubs_epi16(index, _mm_set1_epi16(0x0801));       // lo + 8 hi
+    packed = _mm_madd_epi16(packed, _mm_set1_epi32(0x00400001));             // lo + 64 hi
+#else
     __m128i packed = _mm_or_si128(_mm_and_si128(index, _mm_set1_epi16(0x00FF)), _mm_srli_epi16(index, 5));
     packed = _mm_or_si128(_mm_and_si128(packed, _mm_set1_epi32(0xFFFF)), _mm_srli_epi32(packed, 10));
+#endif
     packed = _mm_or_si128(_mm_and_si128(packed, _mm_set_epi32(0, -1, 0, -1)), _mm_srli_epi64(packed, 20));
     packed = _mm_or_si128(packed, _mm_srli_si128(packed, 5));
-    uint8_t bytes[8];
+    alignas(16) uint8_t bytes[16];
     _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), packed);
-    std::memcpy(out, bytes, 6);
+    uint64_t field;
+    std::memcpy(&field, bytes, 8);
+    return field & 0xFFFFFFFFFFFFull;
+}
+
+inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_t alpha0, uint8_t* out) {
+    const uint64_t field = AlphaIndexFieldSimd(block, alpha1, alpha0);
+    for (int i = 0; i < 6; ++i) out[i] = static_cast<uint8_t>(field >> (8 * i));
     return 6;
 }
+
+// Whole blocks from the steps above, each 8 bytes written with one store:
+// DXT1 = colour0 (high endpoint), colour1 (low), index word; DXT5 = alpha0,
+// alpha1, alpha index field, then the DXT1 block of the same bounds.
+// ColourStep::IndexWord(block, low, high) is the colour index step of the
+// variant (SSE2 here, AVX2 in its own file).
+template <class ColourStep>
+inline void EncodeDxt1BlockWith(const uint8_t* block, uint8_t* out) {
+    uint32_t low, high;
+    ColorAlphaBoundsSimd(block, low, high);
+    StoreU64(out, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
+                      (static_cast<uint64_t>(ColourStep::IndexWord(block, low, high)) << 32));
+}
+
+template <class ColourStep>
+inline void EncodeDxt5BlockWith(const uint8_t* block, uint8_t* out) {
+    uint32_t low, high;
+    ColorAlphaBoundsSimd(block, low, high);
+    StoreU64(out, (high >> 24) | ((low >> 24) << 8) | (AlphaIndexFieldSimd(block, low >> 24, high >> 24) << 16));
+    StoreU64(out + 8, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
+                          (static_cast<uint64_t>(ColourStep::IndexWord(block, low, high)) << 32));
+}
+
+struct Sse2ColourStep {
+    static uint32_t IndexWord(const uint8_t* block, uint32_t low, uint32_t high) {
+        return ColourIndexWordSimd(block, low, high);
+    }
+};
 
 }  // namespace
 }  // namespace dxt

@@ -82,24 +82,8 @@ void EncodeDxt5BlockPortable(const uint8_t* block, uint8_t* out) {
 }
 
 #if VT_DXT_HAVE_SIMD
-void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out) {
-    uint8_t low[4], high[4];
-    FindColorAlphaBoundsSimd(block, low, high);
-    PutU16(PackEndpoint565(high), out);
-    PutU16(PackEndpoint565(low), out);
-    out += SelectColorIndicesSimd(block, low, high, out);
-}
-
-void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) {
-    uint8_t low[4], high[4];
-    FindColorAlphaBoundsSimd(block, low, high);
-    PutU8(high[3], out);
-    PutU8(low[3], out);
-    out += SelectAlphaIndicesSimd(block, low[3], high[3], out);
-    PutU16(PackEndpoint565(high), out);
-    PutU16(PackEndpoint565(low), out);
-    out += SelectColorIndicesSimd(block, low, high, out);
-}
+void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockWith<Sse2ColourStep>(block, out); }
+void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockWith<Sse2ColourStep>(block, out); }
 #endif
 
 #if VT_DXT_HAVE_AVX2
@@ -125,9 +109,9 @@ struct Sse2Form {
     template <bool kDxt5>
     static void Encode(const uint8_t* block, uint8_t* out) {
         if (kDxt5)
-            EncodeDxt5BlockSimd(block, out);
+            EncodeDxt5BlockWith<Sse2ColourStep>(block, out);
         else
-            EncodeDxt1BlockSimd(block, out);
+            EncodeDxt1BlockWith<Sse2ColourStep>(block, out);
     }
 };
 #endif

@@ -2,7 +2,8 @@
 // AVX2 enabled and runs only where the processor reported AVX2 at load
 // (CpuHasAvx2). It differs from the SSE2 variant in the colour index step,
 // which handles all 16 pixels in 256-bit registers; the bounds and alpha steps
-// are the SSE2 ones (compiled here with the VEX encoding). Same bytes as the
+// are the SSE2 ones, compiled here with the VEX encoding and the SSSE3 byte
+// shuffle and multiply-add where DxtBlockSimd.h offers them. Same bytes as the
 // portable form for every block.
 #include "dxt/DxtInternal.h"
 
@@ -24,29 +25,17 @@
 namespace dxt {
 namespace {
 
-// Index word of the DXT1 colour block; the palette is built exactly as in
-// SelectColorIndicesSimd. Each pixel is zero-extended into a 64-bit quarter,
+// Index word of the DXT1 colour block; the palette is that of the SSE2 step
+// (ColourPaletteSimd). Each pixel is zero-extended into a 64-bit quarter,
 // so one sum-of-absolute-differences covers four pixels against one palette
 // colour (alpha included: it adds the same to all four distances).
 //
 // After the two packing steps the 16-bit distance lanes hold the pixels in
 // the order 0 1 4 5 8 9 12 13 | 2 3 6 7 10 11 14 15 (one 128-bit half each);
 // the index bits are put back in pixel order by one dword permutation.
-int SelectColorIndicesAvx2(const uint8_t* block, const uint8_t* low, const uint8_t* high, uint8_t* out) {
-    const __m128i zero = _mm_setzero_si128();
-    uint32_t lowBits, highBits;
-    std::memcpy(&lowBits, low, 4);
-    std::memcpy(&highBits, high, 4);
-    __m128i ends = _mm_unpacklo_epi8(
-        _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(highBits)), _mm_cvtsi32_si128(static_cast<int>(lowBits))),
-        zero);
-    ends = _mm_and_si128(ends, _mm_setr_epi16(0xF8, 0xFC, 0xF8, 0, 0xF8, 0xFC, 0xF8, 0));
-    ends = _mm_or_si128(ends, _mm_mulhi_epu16(ends, _mm_setr_epi16(1 << 11, 1 << 10, 1 << 11, 0, 1 << 11, 1 << 10,
-                                                                       1 << 11, 0)));
-    const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
-    const __m128i thirds = _mm_mulhi_epi16(sums, _mm_set1_epi16(0x5556));
+uint32_t ColourIndexWordAvx2(const uint8_t* block, uint32_t lowBits, uint32_t highBits) {
     // P0 .. P3, each zero-extended to 64 bits, then each broadcast.
-    const __m256i palette = _mm256_cvtepu32_epi64(_mm_packus_epi16(ends, thirds));
+    const __m256i palette = _mm256_cvtepu32_epi64(ColourPaletteSimd(lowBits, highBits));
     const __m256i c0 = _mm256_permute4x64_epi64(palette, 0x00), c1 = _mm256_permute4x64_epi64(palette, 0x55);
     const __m256i c2 = _mm256_permute4x64_epi64(palette, 0xAA), c3 = _mm256_permute4x64_epi64(palette, 0xFF);
 
@@ -67,47 +56,30 @@ int SelectColorIndicesAvx2(const uint8_t* block, const uint8_t* low, const uint8
     const __m256i lh = _mm256_packs_epi16(l, h);  // per half: 8 L bytes, 8 H bytes
     const __m256i pairs = _mm256_unpacklo_epi8(lh, _mm256_srli_si256(lh, 8));
     const __m256i ordered = _mm256_permutevar8x32_epi32(pairs, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
-    const uint32_t word = static_cast<uint32_t>(_mm256_movemask_epi8(ordered));
-    uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16),
-                        static_cast<uint8_t>(word >> 24)};
-    std::memcpy(out, bytes, 4);
-    return 4;
+    return static_cast<uint32_t>(_mm256_movemask_epi8(ordered));
 }
 
-inline void EncodeDxt1Block(const uint8_t* block, uint8_t* out) {
-    uint8_t low[4], high[4];
-    FindColorAlphaBoundsSimd(block, low, high);
-    PutU16(PackEndpoint565(high), out);
-    PutU16(PackEndpoint565(low), out);
-    out += SelectColorIndicesAvx2(block, low, high, out);
-}
-
-inline void EncodeDxt5Block(const uint8_t* block, uint8_t* out) {
-    uint8_t low[4], high[4];
-    FindColorAlphaBoundsSimd(block, low, high);
-    PutU8(high[3], out);
-    PutU8(low[3], out);
-    out += SelectAlphaIndicesSimd(block, low[3], high[3], out);
-    PutU16(PackEndpoint565(high), out);
-    PutU16(PackEndpoint565(low), out);
-    out += SelectColorIndicesAvx2(block, low, high, out);
-}
+struct Avx2ColourStep {
+    static uint32_t IndexWord(const uint8_t* block, uint32_t low, uint32_t high) {
+        return ColourIndexWordAvx2(block, low, high);
+    }
+};
 
 struct Avx2Form {
     static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSimd(topLeft, width, block); }
     template <bool kDxt5>
     static void Encode(const uint8_t* block, uint8_t* out) {
         if (kDxt5)
-            EncodeDxt5Block(block, out);
+            EncodeDxt5BlockWith<Avx2ColourStep>(block, out);
         else
-            EncodeDxt1Block(block, out);
+            EncodeDxt1BlockWith<Avx2ColourStep>(block, out);
     }
 };
 
 }  // namespace
 
-void EncodeDxt1BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt1Block(block, out); }
-void EncodeDxt5BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt5Block(block, out); }
+void EncodeDxt1BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockWith<Avx2ColourStep>(block, out); }
+void EncodeDxt5BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockWith<Avx2ColourStep>(block, out); }
 
 void EncodeImageAvx2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
     TraverseImage<Avx2Form>(pixels, output, width, height, dxt5, bytesWritten);
