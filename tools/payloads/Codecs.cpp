@@ -1,0 +1,33 @@
+// The two colour codecs of image payloads, over the project's encoders.
+#include "Payloads.h"
+
+#include <stdexcept>
+
+#include "J2kEncode.h"
+
+namespace vt {
+namespace payloads {
+
+static Bytes Rgb(const Image& tile) {
+    Bytes rgb(static_cast<size_t>(tile.width) * tile.height * 3);
+    for (size_t i = 0, n = static_cast<size_t>(tile.width) * tile.height; i < n; ++i)
+        for (int ch = 0; ch < 3; ++ch) rgb[i * 3 + ch] = tile.rgba[i * 4 + ch];
+    return rgb;
+}
+
+Bytes EncodeJpeg2000(const Image& tile, bool lossless, float psnr) {
+    Bytes rgb = Rgb(tile), out;
+    j2kenc::Options options = lossless ? j2kenc::Options::Lossless() : j2kenc::Options::Quality(psnr);
+    if (!j2kenc::EncodeImage(rgb.data(), tile.width, tile.height, 3, options, out))
+        throw std::runtime_error("JPEG 2000 encoding failed");
+    return out;
+}
+
+Bytes EncodeCompactJpeg(const Image& tile, int quality) {
+    (void)tile;
+    (void)quality;
+    throw std::runtime_error("compact JPEG encoder not available yet");
+}
+
+}  // namespace payloads
+}  // namespace vt

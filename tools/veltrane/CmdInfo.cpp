@@ -1,0 +1,137 @@
+// veltrane info FILE [--json]: what the header says and what the index holds.
+#include <cstdio>
+#include <sstream>
+
+#include <CLI/CLI.hpp>
+
+#include "Common.h"
+
+namespace vt {
+namespace cli {
+
+namespace {
+
+struct InfoOptions {
+    std::string file;
+    bool json = false;
+};
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+struct LevelStats {
+    uint64_t tiles = 0, present = 0, bytes = 0, unreadable = 0;
+};
+
+int RunInfo(const InfoOptions& o) {
+    Pyramid pyramid(o.file);
+    CVeltrane& r = pyramid.reader();
+    char* wkt = nullptr;
+    r.GetWktPrj(wkt);
+    double left, top, width, height, fLeft, fTop, fWidth, fHeight;
+    r.GetImageGeoInfo(left, top, width, height);
+    r.GetFileGeoInfo(fLeft, fTop, fWidth, fHeight);
+    int imageWidth = 0, imageHeight = 0;
+    r.GetImageSize(imageWidth, imageHeight);
+    unsigned long tileW = 0, tileH = 0;
+    r.GetBlockSize(tileW, tileH);
+    int levels = r.GetMaxLevel();
+    int indexLevels = pyramid.header().indexLevels;
+    double pixelX = width / imageWidth, pixelY = height / imageHeight;
+
+    std::vector<LevelStats> stats(static_cast<size_t>(levels));
+    for (int level = 0; level < levels; ++level) {
+        int n = 1 << level;
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x) {
+                Pyramid::Entry e = pyramid.ReadEntry(level, x, y);
+                LevelStats& s = stats[static_cast<size_t>(level)];
+                ++s.tiles;
+                if (!e.readable) {
+                    ++s.unreadable;
+                } else if (e.size > 0) {
+                    ++s.present;
+                    s.bytes += e.size;
+                }
+            }
+    }
+    std::string evidence;
+    Kind kind = GuessKind(pyramid, evidence);
+
+    if (o.json) {
+        std::ostringstream j;
+        j << "{\n  \"file\": " << JsonString(o.file) << ",\n  \"fileBytes\": " << pyramid.fileSize()
+          << ",\n  \"projection\": " << JsonString(wkt) << ",\n  \"imageExtent\": {\"west\": " << FormatDouble(left)
+          << ", \"north\": " << FormatDouble(top) << ", \"east\": " << FormatDouble(left + width)
+          << ", \"south\": " << FormatDouble(top - height) << "},\n  \"pyramidExtent\": {\"west\": "
+          << FormatDouble(fLeft) << ", \"north\": " << FormatDouble(fTop) << ", \"east\": "
+          << FormatDouble(fLeft + fWidth) << ", \"south\": " << FormatDouble(fTop - fHeight)
+          << "},\n  \"pixelSize\": [" << FormatDouble(pixelX) << ", " << FormatDouble(pixelY)
+          << "],\n  \"imageSize\": [" << imageWidth << ", " << imageHeight << "],\n  \"tileSize\": [" << tileW
+          << ", " << tileH << "],\n  \"levels\": " << levels << ",\n  \"indexLevels\": " << indexLevels
+          << ",\n  \"payloadKind\": " << JsonString(KindName(kind)) << ",\n  \"perLevel\": [";
+        for (int level = 0; level < levels; ++level) {
+            const LevelStats& s = stats[static_cast<size_t>(level)];
+            j << (level ? ",\n" : "\n") << "    {\"level\": " << level << ", \"tiles\": " << s.tiles
+              << ", \"present\": " << s.present << ", \"payloadBytes\": " << s.bytes
+              << ", \"entriesPastEnd\": " << s.unreadable << "}";
+        }
+        j << "\n  ]\n}\n";
+        std::fputs(j.str().c_str(), stdout);
+        return kExitOk;
+    }
+
+    std::printf("file            %s (%llu bytes)\n", o.file.c_str(), static_cast<unsigned long long>(pyramid.fileSize()));
+    std::printf("projection      %s\n", wkt[0] ? wkt : "(none)");
+    std::printf("image extent    west %s  north %s  east %s  south %s\n", FormatDouble(left).c_str(),
+                FormatDouble(top).c_str(), FormatDouble(left + width).c_str(), FormatDouble(top - height).c_str());
+    std::printf("pyramid extent  west %s  north %s  east %s  south %s\n", FormatDouble(fLeft).c_str(),
+                FormatDouble(fTop).c_str(), FormatDouble(fLeft + fWidth).c_str(), FormatDouble(fTop - fHeight).c_str());
+    std::printf("pixel size      %s x %s\n", FormatDouble(pixelX).c_str(), FormatDouble(pixelY).c_str());
+    std::printf("image size      %d x %d pixels\n", imageWidth, imageHeight);
+    std::printf("tile size       %lu x %lu pixels\n", tileW, tileH);
+    std::printf("levels          %d", levels);
+    if (indexLevels != levels) std::printf(" (the index counts %d levels)", indexLevels);
+    std::printf("\npayloads        %s\n", kind == Kind::Auto ? "not recognised" : KindDescription(kind));
+    std::printf("level  tiles  present  payload bytes\n");
+    for (int level = 0; level < levels; ++level) {
+        const LevelStats& s = stats[static_cast<size_t>(level)];
+        std::printf("%5d  %5llu  %7llu  %13llu", level, static_cast<unsigned long long>(s.tiles),
+                    static_cast<unsigned long long>(s.present), static_cast<unsigned long long>(s.bytes));
+        if (s.unreadable) std::printf("  (%llu entries past the end of the file)", static_cast<unsigned long long>(s.unreadable));
+        std::printf("\n");
+    }
+    if (!pyramid.indexComplete()) {
+        Say(o.file + ": the tile index is cut short (it ends at byte " + std::to_string(pyramid.indexEnd()) +
+            ", the file has " + std::to_string(pyramid.fileSize()) + ")");
+        return kExitFinding;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+Command AddInfo(CLI::App& app) {
+    auto o = std::make_shared<InfoOptions>();
+    CLI::App* sub = app.add_subcommand("info", "Show the header, georeferencing and per-level tile counts of a file");
+    sub->add_option("FILE", o->file, "pyramid file")->required();
+    sub->add_flag("--json", o->json, "print JSON instead of text");
+    return {sub, [o] { return RunInfo(*o); }};
+}
+
+}  // namespace cli
+}  // namespace vt

@@ -1,0 +1,307 @@
+#include "Common.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vt {
+namespace cli {
+
+void Fail(int code, const std::string& message) { throw Failure{code, message}; }
+
+void Say(const std::string& message) { std::fprintf(stderr, "veltrane: %s\n", message.c_str()); }
+
+const char* KindName(Kind kind) {
+    switch (kind) {
+        case Kind::Image: return "image";
+        case Kind::Image2: return "image2";
+        case Kind::Dem: return "dem";
+        case Kind::Dom: return "dom";
+        case Kind::Terrain: return "terrain";
+        case Kind::Dds: return "dds";
+        default: return "auto";
+    }
+}
+
+const char* KindDescription(Kind kind) {
+    switch (kind) {
+        case Kind::Image: return "image tiles (compact JPEG or JPEG 2000, optional alpha)";
+        case Kind::Image2: return "second-generation image tiles";
+        case Kind::Dem: return "DEM/DOM packets with an elevation grid";
+        case Kind::Dom: return "DEM/DOM packets with orthophotos only";
+        case Kind::Terrain: return "terrain payloads";
+        case Kind::Dds: return "DDS textures";
+        default: return "unknown payloads";
+    }
+}
+
+bool ParseKind(const std::string& text, Kind& kind) {
+    for (Kind k : {Kind::Auto, Kind::Image, Kind::Image2, Kind::Dem, Kind::Dom, Kind::Terrain, Kind::Dds})
+        if (text == KindName(k)) {
+            kind = k;
+            return true;
+        }
+    return false;
+}
+
+bool KindInThisEdition(Kind kind) {
+#if defined(VELTRANE_EDITION_TERRAIN)
+    return kind == Kind::Image || kind == Kind::Terrain;
+#else
+    return kind != Kind::Terrain && kind != Kind::Auto;
+#endif
+}
+
+bool ParseLayout(const std::string& text, Layout& layout) {
+    for (Layout l : {Layout::Dxt1, Layout::Dxt1Mips, Layout::Dxt5Mips, Layout::Rgb, Layout::Rgb565, Layout::Rgba})
+        if (text == LayoutName(l)) {
+            layout = l;
+            return true;
+        }
+    return false;
+}
+
+const char* LayoutName(Layout layout) {
+    switch (layout) {
+        case Layout::Dxt1: return "dxt1";
+        case Layout::Dxt1Mips: return "dxt1mips";
+        case Layout::Dxt5Mips: return "dxt5mips";
+        case Layout::Rgb: return "rgb";
+        case Layout::Rgb565: return "rgb565";
+        case Layout::Rgba: return "rgba";
+        default: return "default";
+    }
+}
+
+// ---- Pyramid -------------------------------------------------------------------
+
+namespace {
+
+constexpr int kMaxLevels = 20;  // 4^20 index entries is already a 13 TB index
+constexpr int kMaxTileSide = 8192;
+constexpr uint32_t kMaxPayload = 256u << 20;
+
+bool PreadAll(int fd, void* out, size_t size, uint64_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(fd, static_cast<char*>(out) + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+uint64_t Pow4(int e) { return uint64_t{1} << (2 * e); }
+
+}  // namespace
+
+Pyramid::Pyramid(const std::string& path) : path_(path), reader_(new CVeltrane) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        Fail(kExitUsage, path + ": cannot open: " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) Fail(kExitUsage, path + ": is a directory, not a pyramid file");
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) Fail(kExitFinding, path + ": cannot open: " + std::strerror(errno));
+    fileSize_ = static_cast<uint64_t>(st.st_size);
+    if (!reader_->Veltrane(path.c_str()))
+        Fail(kExitFinding, path + ": cannot open: the file is held open by another program");
+
+    if (fileSize_ < sizeof(PyramidHeader))
+        Fail(kExitFinding, path + ": corrupt header: the file has " + std::to_string(fileSize_) +
+                               " bytes, a pyramid header alone takes 320");
+    if (!PreadAll(fd_, &header_, sizeof header_, 0)) Fail(kExitFinding, path + ": cannot read the header");
+
+    const PyramidHeader& h = header_;
+    auto bad = [&](const std::string& what) { Fail(kExitFinding, path + ": corrupt header: " + what); };
+    if (std::memchr(h.wktPrj, 0, sizeof h.wktPrj) == nullptr) bad("the projection text is not terminated");
+    if (h.maxLevel < 1 || h.maxLevel > kMaxLevels) bad("level count " + std::to_string(h.maxLevel) + " out of range");
+    if (h.indexLevels < 1 || h.indexLevels > kMaxLevels)
+        bad("index level count " + std::to_string(h.indexLevels) + " out of range");
+    if (h.indexLevels < h.maxLevel)
+        bad("the index holds " + std::to_string(h.indexLevels) + " levels, fewer than the " +
+            std::to_string(h.maxLevel) + " the header announces");
+    if (h.blockWidth < 1 || h.blockWidth > kMaxTileSide || h.blockHeight != h.blockWidth)
+        bad("tile size " + std::to_string(h.blockWidth) + " x " + std::to_string(h.blockHeight) + " not supported");
+    double span = std::ldexp(static_cast<double>(h.blockWidth), h.maxLevel - 1);
+    if (h.imageWidth < 1 || h.imageHeight < 1 || h.imageWidth > span || h.imageHeight > span)
+        bad("image size " + std::to_string(h.imageWidth) + " x " + std::to_string(h.imageHeight) +
+            " does not fit the pyramid");
+    if (!std::isfinite(h.minX) || !std::isfinite(h.maxX) || !std::isfinite(h.minY) || !std::isfinite(h.maxY) ||
+        !(h.maxX > h.minX) || !(h.maxY > h.minY))
+        bad("bounds are not a rectangle");
+    indexEnd_ = 320 + 4 * (Pow4(h.indexLevels) - 1);
+}
+
+Pyramid::~Pyramid() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+double Pyramid::LevelPixelX(int level) const {
+    return std::ldexp((header_.maxX - header_.minX) / header_.imageWidth, header_.maxLevel - 1 - level);
+}
+
+double Pyramid::LevelPixelY(int level) const {
+    return std::ldexp((header_.maxY - header_.minY) / header_.imageHeight, header_.maxLevel - 1 - level);
+}
+
+void Pyramid::LevelImageSize(int level, int& width, int& height) const {
+    int shift = header_.maxLevel - 1 - level;
+    width = static_cast<int>((static_cast<int64_t>(header_.imageWidth) + (int64_t{1} << shift) - 1) >> shift);
+    height = static_cast<int>((static_cast<int64_t>(header_.imageHeight) + (int64_t{1} << shift) - 1) >> shift);
+}
+
+void Pyramid::TileBounds(int level, int x, int y, double& minX, double& minY, double& maxX, double& maxY) const {
+    double spanX = LevelPixelX(level) * header_.blockWidth, spanY = LevelPixelY(level) * header_.blockHeight;
+    minX = header_.minX + x * spanX;
+    maxX = minX + spanX;
+    maxY = header_.maxY - y * spanY;
+    minY = maxY - spanY;
+}
+
+Pyramid::Entry Pyramid::ReadEntry(int level, int x, int y) const {
+    uint64_t number = 0;
+    for (int j = level + 1; j < header_.indexLevels; ++j) number += Pow4(j);
+    number += (static_cast<uint64_t>(y) << level) + static_cast<uint64_t>(x);
+    uint64_t at = 320 + 12 * number;
+    Entry entry;
+    unsigned char raw[12];
+    if (at + 12 > fileSize_ || !PreadAll(fd_, raw, 12, at)) return entry;
+    uint64_t offset = 0;
+    for (int i = 7; i >= 0; --i) offset = offset << 8 | raw[i];
+    entry.offset = static_cast<int64_t>(offset);
+    entry.size = payloads::GetU32(raw + 8);
+    entry.readable = true;
+    return entry;
+}
+
+std::string Pyramid::Where(int level, int x, int y) const {
+    return path_ + " tile " + std::to_string(level) + "/" + std::to_string(x) + "/" + std::to_string(y);
+}
+
+void Pyramid::CheckTileAddress(int level, int x, int y) const {
+    if (level < 0 || level >= header_.maxLevel)
+        Fail(kExitUsage, path_ + ": level " + std::to_string(level) + " out of range (the file has levels 0 to " +
+                             std::to_string(header_.maxLevel - 1) + ")");
+    int n = 1 << level;
+    if (x < 0 || y < 0 || x >= n || y >= n)
+        Fail(kExitUsage, path_ + ": tile " + std::to_string(x) + "/" + std::to_string(y) + " out of range (level " +
+                             std::to_string(level) + " has columns and rows 0 to " + std::to_string(n - 1) + ")");
+}
+
+Pyramid::TileStatus Pyramid::ReadTile(int level, int x, int y, Bytes& payload, std::string& why) {
+    payload.clear();
+    Entry entry = ReadEntry(level, x, y);
+    if (!entry.readable) {
+        why = "index entry lies past the end of the file (the index is cut short)";
+        return TileStatus::EntryPastEnd;
+    }
+    if (entry.size == 0) return TileStatus::Missing;
+    if (entry.offset < 0 || static_cast<uint64_t>(entry.offset) >= fileSize_) {
+        why = "entry points past the end of the file (offset " + std::to_string(entry.offset) + ", file " +
+              std::to_string(fileSize_) + " bytes)";
+        return TileStatus::PayloadPastEnd;
+    }
+    if (static_cast<uint64_t>(entry.offset) + entry.size > fileSize_) {
+        why = "payload cut short (" + std::to_string(fileSize_ - static_cast<uint64_t>(entry.offset)) + " of " +
+              std::to_string(entry.size) + " bytes in the file)";
+        return TileStatus::CutShort;
+    }
+    if (entry.size > kMaxPayload) {
+        why = "payload size " + std::to_string(entry.size) + " is implausible";
+        return TileStatus::ReadFailed;
+    }
+    payload.resize(entry.size);
+    int size = 0;
+    if (!reader_->GetImage(level, x, y, payload.data(), size) || static_cast<uint32_t>(size) != entry.size) {
+        why = "the library could not read the payload";
+        payload.clear();
+        return TileStatus::ReadFailed;
+    }
+    return TileStatus::Ok;
+}
+
+// ---- output --------------------------------------------------------------------
+
+void WriteOutput(const std::string& path, const Bytes& bytes) {
+    std::string temp = path + ".partial";
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    if (f == nullptr) Fail(kExitFinding, path + ": cannot write: " + std::strerror(errno));
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    int err = errno;
+    ok = (std::fclose(f) == 0) && ok;
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        std::remove(temp.c_str());
+        Fail(kExitFinding, path + ": cannot write: " + std::strerror(err));
+    }
+}
+
+void WriteOutputText(const std::string& path, const std::string& text) {
+    WriteOutput(path, Bytes(text.begin(), text.end()));
+}
+
+std::string Extension(const std::string& path) {
+    size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string ext = path.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+std::string FormatDouble(double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+// ---- editions ------------------------------------------------------------------
+
+namespace {
+std::vector<std::string> g_arguments;
+}
+
+void SetCommandLine(int argc, char** argv) { g_arguments.assign(argv, argv + argc); }
+
+int ForwardToTerrainEdition(Kind kind, const std::string& edition, bool kindWasGuessed) {
+#if defined(VELTRANE_EDITION_TERRAIN)
+    (void)kind;
+    (void)edition;
+    (void)kindWasGuessed;
+    return -1;
+#else
+    if (kind != Kind::Terrain && edition != "terrain") return -1;
+    char self[4096];
+    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) Fail(kExitFinding, "cannot locate veltrane-terrain (the terrain edition's tool)");
+    self[n] = 0;
+    std::string dir(self);
+    dir = dir.substr(0, dir.find_last_of('/'));
+    std::string program = dir + "/veltrane-terrain";
+    std::vector<std::string> args = g_arguments;
+    args[0] = program;
+    if (kindWasGuessed) {
+        args.push_back("--kind");
+        args.push_back(KindName(kind));
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::execv(program.c_str(), argv.data());
+    Fail(kExitFinding, "cannot run " + program + ": " + std::strerror(errno));
+#endif
+}
+
+}  // namespace cli
+}  // namespace vt
