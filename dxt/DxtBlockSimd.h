@@ -38,7 +38,7 @@ inline void CopyBlockPixelsSimd(const uint8_t* topLeft, int width, uint8_t* bloc
 // All four channels at once: byte-wise min/max over the four rows, then over
 // the four pixels of the row result; the inset in 16-bit lanes. The endpoints
 // come back as 32-bit values, channel 0 in the low byte.
-inline void ColorAlphaBoundsSimd(const uint8_t* block, uint32_t& lowBits, uint32_t& highBits) {
+VT_DXT_ALWAYS_INLINE void ColorAlphaBoundsSimd(const uint8_t* block, uint32_t& lowBits, uint32_t& highBits) {
     const __m128i r0 = LoadBlockRow(block, 0), r1 = LoadBlockRow(block, 1);
     const __m128i r2 = LoadBlockRow(block, 2), r3 = LoadBlockRow(block, 3);
     __m128i mn = _mm_min_epu8(_mm_min_epu8(r0, r1), _mm_min_epu8(r2, r3));
@@ -122,7 +122,7 @@ inline void ChooseIndices(__m128i d0, __m128i d1, __m128i d2, __m128i d3, __m128
 }
 
 // The index word of the DXT1 colour block.
-inline uint32_t ColourIndexWordSimd(const uint8_t* block, uint32_t lowBits, uint32_t highBits) {
+VT_DXT_ALWAYS_INLINE uint32_t ColourIndexWordSimd(const uint8_t* block, uint32_t lowBits, uint32_t highBits) {
     const __m128i zero = _mm_setzero_si128();
     // Each palette colour alone in the low half of both 64-bit halves.
     const __m128i palette = ColourPaletteSimd(lowBits, highBits);
@@ -165,7 +165,7 @@ inline int SelectColorIndicesSimd(const uint8_t* block, const uint8_t* low, cons
 }
 
 // Broadcasts byte k of t (each byte doubled into its word, `tw`) to all 16
-// bytes. With SSSE3 (the AVX2 variant's file) one byte shuffle does it.
+// bytes. With SSSE3 one byte shuffle does it.
 template <int k>
 inline __m128i BroadcastThreshold(__m128i t, __m128i tw) {
 #if defined(__SSSE3__)
@@ -182,7 +182,7 @@ inline __m128i BroadcastThreshold(__m128i t, __m128i tw) {
 }
 
 // The 48-bit alpha index field (in the low bits of the result).
-inline uint64_t AlphaIndexFieldSimd(const uint8_t* block, uint32_t alpha1, uint32_t alpha0) {
+VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, uint32_t alpha1, uint32_t alpha0) {
     // The 16 alphas as bytes, pixel order.
     const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(LoadBlockRow(block, 0), 24),
                                         _mm_srli_epi32(LoadBlockRow(block, 1), 24));
@@ -200,6 +200,26 @@ inline uint64_t AlphaIndexFieldSimd(const uint8_t* block, uint32_t alpha1, uint3
     const __m128i mid = _mm_mulhi_epi16(_mm_sub_epi16(hi, lo), _mm_set1_epi16(0x124A));
     const __m128i t16 = _mm_add_epi16(_mm_mulhi_epi16(weighted, _mm_set1_epi16(0x2493)), mid);
     const __m128i t = _mm_packus_epi16(t16, t16);  // byte k: threshold k
+#if defined(__AVX2__)
+    // Two thresholds per 256-bit step: the alphas in both halves, threshold k
+    // in the low half and k + 1 in the high one (the last step holds t6 in
+    // both and counts its low half only). A hit is -1; the sum is -count.
+    const __m256i alphas2 = _mm256_broadcastsi128_si256(alphas);
+    const __m256i t2 = _mm256_broadcastsi128_si256(t);
+    auto pick = [&t2](int k0, int k1) {
+        return _mm256_shuffle_epi8(
+            t2, _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi8(static_cast<char>(k0))),
+                                        _mm_set1_epi8(static_cast<char>(k1)), 1));
+    };
+    auto hits = [&alphas2](__m256i threshold) {
+        return _mm256_cmpeq_epi8(_mm256_min_epu8(alphas2, threshold), alphas2);
+    };
+    const __m256i pairs = _mm256_add_epi8(_mm256_add_epi8(hits(pick(0, 1)), hits(pick(2, 3))), hits(pick(4, 5)));
+    const __m128i last = _mm256_castsi256_si128(hits(pick(6, 6)));
+    const __m128i negated = _mm_add_epi8(
+        _mm_add_epi8(_mm256_castsi256_si128(pairs), _mm256_extracti128_si256(pairs, 1)), last);
+    const __m128i count = _mm_sub_epi8(_mm_setzero_si128(), negated);
+#else
     const __m128i tw = _mm_unpacklo_epi8(t, t);
     const __m128i t0 = BroadcastThreshold<0>(t, tw), t1 = BroadcastThreshold<1>(t, tw);
     const __m128i t2 = BroadcastThreshold<2>(t, tw), t3 = BroadcastThreshold<3>(t, tw);
@@ -207,18 +227,20 @@ inline uint64_t AlphaIndexFieldSimd(const uint8_t* block, uint32_t alpha1, uint3
     const __m128i t6 = BroadcastThreshold<6>(t, tw);
 
     // alpha <= t  <=>  min(alpha, t) == alpha; each hit subtracts -1.
-    __m128i count = _mm_setzero_si128();
-    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t0), alphas));
-    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t1), alphas));
-    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t2), alphas));
-    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t3), alphas));
-    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t4), alphas));
-    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t5), alphas));
-    count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(alphas, t6), alphas));
-    // v = (count + 1) & 7; index = v ^ 1 where v < 2.
+    auto hits = [&alphas](__m128i threshold) { return _mm_cmpeq_epi8(_mm_min_epu8(alphas, threshold), alphas); };
+    const __m128i negated = _mm_add_epi8(_mm_add_epi8(_mm_add_epi8(hits(t0), hits(t1)), _mm_add_epi8(hits(t2), hits(t3))),
+                                         _mm_add_epi8(_mm_add_epi8(hits(t4), hits(t5)), hits(t6)));
+    const __m128i count = _mm_sub_epi8(_mm_setzero_si128(), negated);
+#endif
+    // index = v ^ 1 where v < 2, with v = (count + 1) & 7: counts 0 .. 7 give
+    // 0, 2, 3, 4, 5, 6, 7, 1.
+#if defined(__SSSE3__)
+    const __m128i index = _mm_shuffle_epi8(_mm_setr_epi8(0, 2, 3, 4, 5, 6, 7, 1, 0, 0, 0, 0, 0, 0, 0, 0), count);
+#else
     const __m128i v = _mm_and_si128(_mm_add_epi8(count, _mm_set1_epi8(1)), _mm_set1_epi8(7));
     const __m128i index =
         _mm_xor_si128(v, _mm_and_si128(_mm_cmpgt_epi8(_mm_set1_epi8(2), v), _mm_set1_epi8(1)));
+#endif
 
     // Pack the 3-bit indices: byte pairs to 6 bits per word, word pairs to 12
     // bits per dword, dword pairs to 24 bits per qword, then the upper qword

@@ -68,6 +68,18 @@ std::vector<uint8_t> Dxt5Simd(const Block& b) {
     return out;
 }
 #endif
+#if VT_DXT_HAVE_AVX2
+std::vector<uint8_t> Dxt1Avx2(const Block& b) {
+    std::vector<uint8_t> out(8);
+    dxt::EncodeDxt1BlockAvx2(b.data(), out.data());
+    return out;
+}
+std::vector<uint8_t> Dxt5Avx2(const Block& b) {
+    std::vector<uint8_t> out(16);
+    dxt::EncodeDxt5BlockAvx2(b.data(), out.data());
+    return out;
+}
+#endif
 
 // Checks a block in both forms against the expected bytes.
 void ExpectBlock(const Block& b, bool dxt5, const std::vector<uint8_t>& expected) {
@@ -78,6 +90,13 @@ void ExpectBlock(const Block& b, bool dxt5, const std::vector<uint8_t>& expected
     EXPECT_EQ(dxttest::Hex((dxt5 ? Dxt5Simd(b) : Dxt1Simd(b)).data(), expected.size()),
               dxttest::Hex(expected.data(), expected.size()))
         << "SIMD";
+#endif
+#if VT_DXT_HAVE_AVX2
+    if (dxt::CpuHasAvx2()) {
+        EXPECT_EQ(dxttest::Hex((dxt5 ? Dxt5Avx2(b) : Dxt1Avx2(b)).data(), expected.size()),
+                  dxttest::Hex(expected.data(), expected.size()))
+            << "AVX2";
+    }
 #endif
 }
 
@@ -335,11 +354,21 @@ private:
 };
 
 TEST(DxtBlockEquivalence, PortableAndSimdAgreeOnAdversarialBlocks) {
+#if VT_DXT_HAVE_AVX2
+    const bool avx2 = dxt::CpuHasAvx2();
+#endif
     AdversarialBlocks blocks(2024);
     for (int i = 0; i < 80000; ++i) {
         const Block b = blocks.Next(i);
-        ASSERT_EQ(Dxt1(b), Dxt1Simd(b)) << "block " << i << ": " << dxttest::Hex(b.data(), 64);
-        ASSERT_EQ(Dxt5(b), Dxt5Simd(b)) << "block " << i << ": " << dxttest::Hex(b.data(), 64);
+        const std::vector<uint8_t> d1 = Dxt1(b), d5 = Dxt5(b);
+        ASSERT_EQ(d1, Dxt1Simd(b)) << "SSE2, block " << i << ": " << dxttest::Hex(b.data(), 64);
+        ASSERT_EQ(d5, Dxt5Simd(b)) << "SSE2, block " << i << ": " << dxttest::Hex(b.data(), 64);
+#if VT_DXT_HAVE_AVX2
+        if (avx2) {
+            ASSERT_EQ(d1, Dxt1Avx2(b)) << "AVX2, block " << i << ": " << dxttest::Hex(b.data(), 64);
+            ASSERT_EQ(d5, Dxt5Avx2(b)) << "AVX2, block " << i << ": " << dxttest::Hex(b.data(), 64);
+        }
+#endif
     }
 }
 #endif
