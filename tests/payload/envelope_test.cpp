@@ -147,6 +147,26 @@ TEST_F(EnvelopeTest, InvalidCompactHeaderIsRefused) {
     EXPECT_EQ(h, 9u);
 }
 
+TEST_F(EnvelopeTest, AbsurdImageSizesAreRefused) {
+    // 65535 x 65535 would need a 16 GiB scratch image; 16384 x 16384 (1 GiB)
+    // is the largest size accepted.
+    unsigned long ch = 0, w = 0, h = 0;
+    const Bytes huge{0xFF, 0xFF, 0xFF, 0xFF, 50, 0, 0x28, 0xA2, 0x8A, 0x00};
+    const Bytes wide{0x01, 0x40, 0x01, 0x40, 50, 0, 0x28, 0xA2, 0x8A, 0x00};  // 16385 x 16385
+    const Bytes limit{0x00, 0x40, 0x00, 0x40, 50, 0, 0x28, 0xA2, 0x8A, 0x00};  // 16384 x 16384
+    for (const Bytes& stream : {huge, wide}) {
+        EXPECT_FALSE(Info(v, Envelope(0, stream), ch, w, h));
+        EXPECT_FALSE(Info(v, Envelope(0, stream, Bytes{1}), ch, w, h));
+        Bytes out;
+        EXPECT_FALSE(Decode(v, Envelope(0, stream), OutputDXT1, 64, out));
+        EXPECT_FALSE(Decode(v, Envelope(0, stream, Deflate(Bytes(16, 0))), OutputDXT5Mipmaps, 64, out));
+        EXPECT_TRUE(Untouched(out));
+    }
+    ASSERT_TRUE(Info(v, Envelope(0, limit), ch, w, h));
+    EXPECT_EQ(w, 16384u);
+    EXPECT_EQ(h, 16384u);
+}
+
 TEST_F(EnvelopeTest, CodecByteOtherThanZeroOrOneWithoutAlphaIsRefused) {
     unsigned long ch = 0, w = 0, h = 0;
     for (unsigned char codec : {2, 7, 0x80, 0xFF}) {
