@@ -32,10 +32,10 @@ namespace image {
 
 bool MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, unsigned char* pixels,
                       int width, int height) {
+    if (packedLength > static_cast<std::uint64_t>(static_cast<uLong>(-1))) return false;
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::unique_ptr<unsigned char[]> plane(new unsigned char[count]);
     uLongf produced = static_cast<uLongf>(count);
-    if (packedLength > static_cast<std::uint64_t>(static_cast<uLong>(-1))) return false;
     if (uncompress(plane.get(), &produced, packed, static_cast<uLong>(packedLength)) != Z_OK ||
         produced != count) {
         return false;
