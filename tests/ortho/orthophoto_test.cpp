@@ -128,6 +128,30 @@ TEST_F(OrthophotoTest, PixelOutputsMatchOpenJpeg) {
     ExpectPixelsMatch(Photo().bgra, rgb, packed, rgba);
 }
 
+TEST_F(OrthophotoTest, FourComponentStreamHandsItsAlphaToRgba) {
+    Bytes rgba(256 * 256 * 4);
+    const Bytes rgb = LoadRgbCrop("pier.png", 0, 0, 256, 256);
+    const Bytes plane = AlphaPlane(256, 256);
+    for (std::size_t i = 0; i < 256 * 256; ++i) {
+        for (int c = 0; c < 3; ++c) rgba[4 * i + c] = rgb[3 * i + c];
+        rgba[4 * i + 3] = plane[i];
+    }
+    std::vector<std::uint8_t> stream;
+    ASSERT_TRUE(vt::j2kenc::EncodeImage(rgba.data(), 256, 256, 4, vt::j2kenc::Options::Lossless(), stream));
+    const Bytes packet = Packet({{1, Bytes(stream.begin(), stream.end())}}, false);
+    Bytes out;
+    ASSERT_TRUE(Buffer(packet, 1, OutputRGBA, 256 * 256 * 4, out));
+    for (std::size_t i = 0; i < 256 * 256; ++i) {
+        ASSERT_EQ(out[4 * i + 0], rgb[3 * i + 2]) << i;
+        ASSERT_EQ(out[4 * i + 2], rgb[3 * i + 0]) << i;
+        ASSERT_EQ(out[4 * i + 3], plane[i]) << i;
+    }
+    // The DXT1 chain does not depend on the fourth byte.
+    Bytes opaque = RgbToBgra(rgb), chain;
+    ASSERT_TRUE(Buffer(packet, 1, OutputDXT1Mipmaps, 43704, chain));
+    EXPECT_EQ(chain, ReferenceChain(opaque, 256, false, true));
+}
+
 TEST_F(OrthophotoTest, EveryOtherTypeGivesTheDxt1Chain) {
     const Bytes packet = Packet({{1, Photo().stream}}, true);
     const Bytes expected = ReferenceChain(Photo().bgra, 256, false, true);
