@@ -83,7 +83,7 @@ inline int CJpegDecoder::ExtendSign(int size, int bits) {
 
 // Decodes the next block (index 0-3 luminance, 4 Cb, 5 Cr within its MCU)
 // into 64 coefficients in natural order.
-inline bool CJpegDecoder::DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex) {
+__attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex) {
     using namespace vt::jpeg;
     const bool luma = blockIndex < 4;
     const DerivedHuffmanTable& dcTable = luma ? dcLumaTable : dcChromaTable;
