@@ -10,6 +10,7 @@
 #include <zlib.h>
 
 #include "Veltrane.h"
+#include "packets/ElevationSample.h"
 #include "packets/TestPayloads.h"
 
 namespace {
@@ -51,6 +52,20 @@ void BM_ElevationInBuf(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * pos.x.size()));
 }
 BENCHMARK(BM_ElevationInBuf);
+
+// The portable form the exported entry point would use without SSE2.
+void BM_ElevationPortable(benchmark::State& state) {
+    vt_test::Bytes grid = MakeGrid();
+    const Positions pos = MakePositions(4096);
+    for (auto _ : state) {
+        float sum = 0;
+        for (std::size_t k = 0; k < pos.x.size(); ++k)
+            sum += vt::SampleElevation_Portable(grid.data(), kMin, kMin, kMax, kMax, pos.x[k], pos.y[k]);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * pos.x.size()));
+}
+BENCHMARK(BM_ElevationPortable);
 
 // Peer: the textbook lookup a host would write over an aligned float array,
 // clamped at the edges, without the packet layout.
