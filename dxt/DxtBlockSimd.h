@@ -38,7 +38,9 @@ inline void CopyBlockPixelsSimd(const uint8_t* topLeft, int width, uint8_t* bloc
 // All four channels at once: byte-wise min/max over the four rows, then over
 // the four pixels of the row result; the inset in 16-bit lanes. The endpoints
 // come back as 32-bit values, channel 0 in the low byte.
-VT_DXT_ALWAYS_INLINE void ColorAlphaBoundsSimd(const uint8_t* block, uint32_t& lowBits, uint32_t& highBits) {
+// `endpoints` keeps them in a register too: bytes 0-3 low, 4-7 high.
+VT_DXT_ALWAYS_INLINE void ColorAlphaBoundsSimd(const uint8_t* block, uint32_t& lowBits, uint32_t& highBits,
+                                               __m128i& endpoints) {
     const __m128i r0 = LoadBlockRow(block, 0), r1 = LoadBlockRow(block, 1);
     const __m128i r2 = LoadBlockRow(block, 2), r3 = LoadBlockRow(block, 3);
     __m128i mn = _mm_min_epu8(_mm_min_epu8(r0, r1), _mm_min_epu8(r2, r3));
@@ -57,13 +59,20 @@ VT_DXT_ALWAYS_INLINE void ColorAlphaBoundsSimd(const uint8_t* block, uint32_t& l
     const __m128i sign = _mm_set_epi16(-1, -1, -1, -1, 0, 0, 0, 0);
     const __m128i moved = _mm_sub_epi16(_mm_xor_si128(insetBoth, sign), sign);  // +inset, -inset
     const __m128i ends = _mm_packus_epi16(_mm_add_epi16(both, moved), zero);
+    endpoints = ends;
     lowBits = static_cast<uint32_t>(_mm_cvtsi128_si32(ends));
     highBits = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(ends, 4)));
 }
 
+// The endpoints register from 32-bit values.
+inline __m128i EndpointsFromBits(uint32_t lowBits, uint32_t highBits) {
+    return _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(lowBits)), _mm_cvtsi32_si128(static_cast<int>(highBits)));
+}
+
 inline void FindColorAlphaBoundsSimd(const uint8_t* block, uint8_t* low, uint8_t* high) {
     uint32_t lowBits, highBits;
-    ColorAlphaBoundsSimd(block, lowBits, highBits);
+    __m128i endpoints;
+    ColorAlphaBoundsSimd(block, lowBits, highBits, endpoints);
     std::memcpy(low, &lowBits, 4);
     std::memcpy(high, &highBits, 4);
 }
@@ -79,11 +88,10 @@ inline uint32_t PackEndpointBits565(uint32_t colour) {
 // multiply by 2^11 / 2^10 is the shift right by 5 / 6), then
 // (2 P0 + P1) / 3 and (P0 + 2 P1) / 3 as a signed high-half multiply by
 // 0x5556 (exact for every sum up to 765).
-inline __m128i ColourPaletteSimd(uint32_t lowBits, uint32_t highBits) {
+VT_DXT_ALWAYS_INLINE __m128i ColourPaletteSimd(__m128i endpoints) {
     const __m128i zero = _mm_setzero_si128();
-    __m128i ends = _mm_unpacklo_epi8(
-        _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(highBits)), _mm_cvtsi32_si128(static_cast<int>(lowBits))),
-        zero);  // 16-bit lanes: P0 c0..c3, P1 c0..c3
+    __m128i ends = _mm_unpacklo_epi8(_mm_shuffle_epi32(endpoints, _MM_SHUFFLE(3, 2, 0, 1)),
+                                     zero);  // 16-bit lanes: P0 c0..c3 (high), P1 c0..c3 (low)
     ends = _mm_and_si128(ends, _mm_setr_epi16(0xF8, 0xFC, 0xF8, 0, 0xF8, 0xFC, 0xF8, 0));
     ends = _mm_or_si128(ends, _mm_mulhi_epu16(ends, _mm_setr_epi16(1 << 11, 1 << 10, 1 << 11, 0, 1 << 11, 1 << 10,
                                                                        1 << 11, 0)));
@@ -122,10 +130,10 @@ inline void ChooseIndices(__m128i d0, __m128i d1, __m128i d2, __m128i d3, __m128
 }
 
 // The index word of the DXT1 colour block.
-VT_DXT_ALWAYS_INLINE uint32_t ColourIndexWordSimd(const uint8_t* block, uint32_t lowBits, uint32_t highBits) {
+VT_DXT_ALWAYS_INLINE uint32_t ColourIndexWordSimd(const uint8_t* block, __m128i endpoints) {
     const __m128i zero = _mm_setzero_si128();
     // Each palette colour alone in the low half of both 64-bit halves.
-    const __m128i palette = ColourPaletteSimd(lowBits, highBits);
+    const __m128i palette = ColourPaletteSimd(endpoints);
     const __m128i p01 = _mm_unpacklo_epi32(palette, zero);  // P0, 0, P1, 0
     const __m128i p23 = _mm_unpackhi_epi32(palette, zero);  // P2, 0, P3, 0
     const __m128i c0 = _mm_shuffle_epi32(p01, _MM_SHUFFLE(1, 0, 1, 0));
@@ -160,7 +168,7 @@ inline int SelectColorIndicesSimd(const uint8_t* block, const uint8_t* low, cons
     uint32_t lowBits, highBits;
     std::memcpy(&lowBits, low, 4);
     std::memcpy(&highBits, high, 4);
-    StoreU32(out, ColourIndexWordSimd(block, lowBits, highBits));
+    StoreU32(out, ColourIndexWordSimd(block, EndpointsFromBits(lowBits, highBits)));
     return 4;
 }
 
@@ -206,10 +214,9 @@ VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, uint32_t
     // both and counts its low half only). A hit is -1; the sum is -count.
     const __m256i alphas2 = _mm256_broadcastsi128_si256(alphas);
     const __m256i t2 = _mm256_broadcastsi128_si256(t);
-    auto pick = [&t2](int k0, int k1) {
-        return _mm256_shuffle_epi8(
-            t2, _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi8(static_cast<char>(k0))),
-                                        _mm_set1_epi8(static_cast<char>(k1)), 1));
+    auto pick = [&t2](long long k0, long long k1) {
+        const long long bytes = 0x0101010101010101ll;
+        return _mm256_shuffle_epi8(t2, _mm256_set_epi64x(k1 * bytes, k1 * bytes, k0 * bytes, k0 * bytes));
     };
     auto hits = [&alphas2](__m256i threshold) {
         return _mm256_cmpeq_epi8(_mm256_min_epu8(alphas2, threshold), alphas2);
@@ -270,28 +277,30 @@ inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_
 // Whole blocks from the steps above, each 8 bytes written with one store:
 // DXT1 = colour0 (high endpoint), colour1 (low), index word; DXT5 = alpha0,
 // alpha1, alpha index field, then the DXT1 block of the same bounds.
-// ColourStep::IndexWord(block, low, high) is the colour index step of the
+// ColourStep::IndexWord(block, endpoints) is the colour index step of the
 // variant (SSE2 here, AVX2 in its own file).
 template <class ColourStep>
 inline void EncodeDxt1BlockWith(const uint8_t* block, uint8_t* out) {
     uint32_t low, high;
-    ColorAlphaBoundsSimd(block, low, high);
+    __m128i endpoints;
+    ColorAlphaBoundsSimd(block, low, high, endpoints);
     StoreU64(out, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
-                      (static_cast<uint64_t>(ColourStep::IndexWord(block, low, high)) << 32));
+                      (static_cast<uint64_t>(ColourStep::IndexWord(block, endpoints)) << 32));
 }
 
 template <class ColourStep>
 inline void EncodeDxt5BlockWith(const uint8_t* block, uint8_t* out) {
     uint32_t low, high;
-    ColorAlphaBoundsSimd(block, low, high);
+    __m128i endpoints;
+    ColorAlphaBoundsSimd(block, low, high, endpoints);
     StoreU64(out, (high >> 24) | ((low >> 24) << 8) | (AlphaIndexFieldSimd(block, low >> 24, high >> 24) << 16));
     StoreU64(out + 8, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
-                          (static_cast<uint64_t>(ColourStep::IndexWord(block, low, high)) << 32));
+                          (static_cast<uint64_t>(ColourStep::IndexWord(block, endpoints)) << 32));
 }
 
 struct Sse2ColourStep {
-    static uint32_t IndexWord(const uint8_t* block, uint32_t low, uint32_t high) {
-        return ColourIndexWordSimd(block, low, high);
+    static uint32_t IndexWord(const uint8_t* block, __m128i endpoints) {
+        return ColourIndexWordSimd(block, endpoints);
     }
 };
 

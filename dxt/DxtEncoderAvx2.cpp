@@ -33,9 +33,9 @@ namespace {
 // After the two packing steps the 16-bit distance lanes hold the pixels in
 // the order 0 1 4 5 8 9 12 13 | 2 3 6 7 10 11 14 15 (one 128-bit half each);
 // the index bits are put back in pixel order by one dword permutation.
-VT_DXT_ALWAYS_INLINE uint32_t ColourIndexWordAvx2(const uint8_t* block, uint32_t lowBits, uint32_t highBits) {
+VT_DXT_ALWAYS_INLINE uint32_t ColourIndexWordAvx2(const uint8_t* block, __m128i endpoints) {
     // P0 .. P3, each zero-extended to 64 bits, then each broadcast.
-    const __m256i palette = _mm256_cvtepu32_epi64(ColourPaletteSimd(lowBits, highBits));
+    const __m256i palette = _mm256_cvtepu32_epi64(ColourPaletteSimd(endpoints));
     const __m256i c0 = _mm256_permute4x64_epi64(palette, 0x00), c1 = _mm256_permute4x64_epi64(palette, 0x55);
     const __m256i c2 = _mm256_permute4x64_epi64(palette, 0xAA), c3 = _mm256_permute4x64_epi64(palette, 0xFF);
 
@@ -60,8 +60,8 @@ VT_DXT_ALWAYS_INLINE uint32_t ColourIndexWordAvx2(const uint8_t* block, uint32_t
 }
 
 struct Avx2ColourStep {
-    static uint32_t IndexWord(const uint8_t* block, uint32_t low, uint32_t high) {
-        return ColourIndexWordAvx2(block, low, high);
+    static uint32_t IndexWord(const uint8_t* block, __m128i endpoints) {
+        return ColourIndexWordAvx2(block, endpoints);
     }
 };
 
