@@ -190,7 +190,9 @@ inline __m128i BroadcastThreshold(__m128i t, __m128i tw) {
 }
 
 // The 48-bit alpha index field (in the low bits of the result).
-VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, uint32_t alpha1, uint32_t alpha0) {
+// The alpha endpoints come in `endpoints` (alpha1 in byte 3, alpha0 in byte 7),
+// straight from the bounds step.
+VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, __m128i endpoints) {
     // The 16 alphas as bytes, pixel order.
     const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(LoadBlockRow(block, 0), 24),
                                         _mm_srli_epi32(LoadBlockRow(block, 1), 24));
@@ -201,8 +203,14 @@ VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, uint32_t
     // Thresholds in 16-bit lanes 0..6: (k a0 + (7 - k) a1) / 7 + (a0 - a1) / 14,
     // with / 7 and / 14 as high-half multiplies by 0x2493 and 0x124A (exact
     // for sums up to 7 x 255 and differences up to 255).
-    const __m128i hi = _mm_set1_epi16(static_cast<short>(alpha0));
-    const __m128i lo = _mm_set1_epi16(static_cast<short>(alpha1));
+    const __m128i a1a0 = _mm_srli_epi32(endpoints, 24);  // dwords: alpha1, alpha0, ...
+#if defined(__AVX2__)
+    const __m128i lo = _mm_broadcastw_epi16(a1a0);
+    const __m128i hi = _mm_broadcastw_epi16(_mm_srli_si128(a1a0, 4));
+#else
+    const __m128i lo = _mm_shuffle_epi32(_mm_shufflelo_epi16(a1a0, 0x00), 0);
+    const __m128i hi = _mm_shuffle_epi32(_mm_shufflelo_epi16(a1a0, 0xAA), 0);
+#endif
     const __m128i weighted = _mm_add_epi16(_mm_mullo_epi16(hi, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 0)),
                                            _mm_mullo_epi16(lo, _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0)));
     const __m128i mid = _mm_mulhi_epi16(_mm_sub_epi16(hi, lo), _mm_set1_epi16(0x124A));
@@ -269,7 +277,7 @@ VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, uint32_t
 }
 
 inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_t alpha0, uint8_t* out) {
-    const uint64_t field = AlphaIndexFieldSimd(block, alpha1, alpha0);
+    const uint64_t field = AlphaIndexFieldSimd(block, EndpointsFromBits(alpha1 << 24, alpha0 << 24));
     for (int i = 0; i < 6; ++i) out[i] = static_cast<uint8_t>(field >> (8 * i));
     return 6;
 }
@@ -293,7 +301,7 @@ inline void EncodeDxt5BlockWith(const uint8_t* block, uint8_t* out) {
     uint32_t low, high;
     __m128i endpoints;
     ColorAlphaBoundsSimd(block, low, high, endpoints);
-    StoreU64(out, (high >> 24) | ((low >> 24) << 8) | (AlphaIndexFieldSimd(block, low >> 24, high >> 24) << 16));
+    StoreU64(out, (high >> 24) | ((low >> 24) << 8) | (AlphaIndexFieldSimd(block, endpoints) << 16));
     StoreU64(out + 8, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
                           (static_cast<uint64_t>(ColourStep::IndexWord(block, endpoints)) << 32));
 }
