@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "CompactJpeg.h"
 #include "J2kEncode.h"
 
 namespace vt {
@@ -24,9 +25,10 @@ Bytes EncodeJpeg2000(const Image& tile, bool lossless, float psnr) {
 }
 
 Bytes EncodeCompactJpeg(const Image& tile, int quality) {
-    (void)tile;
-    (void)quality;
-    throw std::runtime_error("compact JPEG encoder not available yet");
+    Bytes rgb = Rgb(tile);
+    Bytes out = compactjpeg::EncodeCompactJpeg(rgb.data(), tile.width, tile.height, quality);
+    if (out.empty()) throw std::runtime_error("compact JPEG encoding failed");
+    return out;
 }
 
 }  // namespace payloads

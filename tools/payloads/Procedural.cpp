@@ -71,7 +71,7 @@ Rgb Ramp(double h, double slope) {
 uint8_t ToByte(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
 
 // Lake level: the lowest valleys hold water.
-constexpr double kLakeLevel = 560.0;
+constexpr double kLakeLevel = 520.0;
 
 void Gradient(const Area& area, const std::vector<float>& heights, int x, int y, double& gx, double& gy) {
     int x0 = std::max(x - 1, 0), x1 = std::min(x + 1, area.width - 1);
@@ -97,8 +97,14 @@ double TerrainHeight(double lon, double lat) {
     double x = (lon - 13.0) * kMetresPerDegreeLon, y = (lat - 47.0) * kMetresPerDegreeLat;
     // Ridged multifractal: sharp crests, smooth valleys.
     double sum = 0, amplitude = 1, norm = 0, frequency = 1.0 / 7000.0, weight = 1;
+    // Each octave is turned by about 37 degrees against the last, so that the
+    // lattice of the value noise does not line the ridges up with the axes.
+    const double c = 0.8, s = 0.6;
     for (uint32_t octave = 0; octave < 8; ++octave) {
         double n = ValueNoise(x * frequency, y * frequency, octave + 17);
+        double rx = c * x - s * y, ry = s * x + c * y;
+        x = rx + 913.0;
+        y = ry + 517.0;
         double ridge = 1.0 - std::fabs(2.0 * n - 1.0);
         ridge *= ridge;
         ridge *= weight;

@@ -1,8 +1,177 @@
+// veltrane bench FILE: decodes every tile of a file over and over, on 1, 2,
+// ... N threads, and reports tiles and megapixels a second. The decode
+// methods are reentrant, so the threads share one reader object and the
+// payloads (read once up front); each thread has its own destination.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
 #include <CLI/CLI.hpp>
+
 #include "Common.h"
-namespace vt { namespace cli {
-Command AddBench(CLI::App& app) {
-    CLI::App* sub = app.add_subcommand("bench", "Decode every tile repeatedly and report throughput");
-    return {sub, [] { return 2; }};
+#include "PayloadFormat.h"
+
+namespace vt {
+namespace cli {
+
+namespace {
+
+struct BenchOptions {
+    std::string file, kind = "auto", layout = "default", edition = "current";
+    int threads = 0;
+    double seconds = 1.0;
+};
+
+struct Job {
+    Bytes payload;
+    size_t outputBytes = 0;
+    double pixels = 0;
+    OutputType type = OutputDXT1Mipmaps;
+    bool leadingByte = false;
+    int id = 0;
+};
+
+// One decode of `job` through the library call the kind uses.
+void Decode(CVeltrane& reader, Kind kind, Job& job, uint8_t* out) {
+    unsigned long n = static_cast<unsigned long>(job.payload.size());
+    uint8_t* p = job.payload.data();
+    switch (kind) {
+        case Kind::Image: reader.DecodeImage(p, n, out, job.type, job.leadingByte); break;
+#if !defined(VELTRANE_EDITION_TERRAIN)
+        case Kind::Image2: reader.DecodeNewImage(p, n, out, job.type); break;
+        case Kind::Dom: CVeltrane::GetDOMBuffer(p, n, job.id, out, job.type); break;
+        case Kind::Dem: CVeltrane::GetDEMBuffer(p, n, out); break;
+        case Kind::Dds: reader.DecodeDDSImage(p, n, out, job.leadingByte); break;
+#else
+        case Kind::Terrain: reader.DecodeImageTerrian(p, n, out, job.type); break;
+#endif
+        default: break;
+    }
 }
-}}
+
+OutputType TypeOf(Layout layout) {
+    switch (layout) {
+        case Layout::Dxt1: return OutputDXT1;
+        case Layout::Dxt5Mips: return OutputDXT5Mipmaps;
+        case Layout::Rgb: return OutputRGB;
+        case Layout::Rgb565: return OutputRGB565;
+        case Layout::Rgba: return OutputRGBA;
+        default: return OutputDXT1Mipmaps;
+    }
+}
+
+int RunBench(const BenchOptions& o) {
+    Kind requested;
+    Layout layout = Layout::Default;
+    if (!ParseKind(o.kind, requested)) Fail(kExitUsage, "unknown --kind " + o.kind);
+    if (o.layout != "default" && !ParseLayout(o.layout, layout)) Fail(kExitUsage, "unknown --layout " + o.layout);
+    if (!(o.seconds > 0 && o.seconds <= 600)) Fail(kExitUsage, "--seconds must lie between 0 and 600");
+    Pyramid pyramid(o.file);
+    Kind kind = ResolveKind(pyramid, requested, o.edition);
+
+    // Read and check every payload once; bench only the good ones.
+    std::vector<Job> jobs;
+    int skipped = 0;
+    for (int level = 0; level < pyramid.levels(); ++level)
+        for (int y = 0; y < (1 << level); ++y)
+            for (int x = 0; x < (1 << level); ++x) {
+                Job job;
+                std::string why;
+                if (pyramid.ReadTile(level, x, y, job.payload, why) != Pyramid::TileStatus::Ok) continue;
+                Layout want = layout;
+                if (kind == Kind::Image && want == Layout::Default) {
+                    Envelope e;
+                    if (ParseEnvelope(job.payload, e, why)) want = e.alphaLength > 0 ? Layout::Dxt5Mips : Layout::Dxt1Mips;
+                    job.leadingByte = e.leadingByte;
+                }
+                if (kind == Kind::Dem) want = Layout::Default;
+                Bytes probe = job.payload, out;
+                TileInfo info;
+                if (!DecodeTileLayout(kind, probe, pyramid.tileSize(), -1, want, out, info, why)) {
+                    ++skipped;
+                    continue;
+                }
+                job.outputBytes = out.size();
+                job.pixels = static_cast<double>(info.width) * info.height;
+                job.type = TypeOf(want);
+                if (kind == Kind::Image2 && want == Layout::Default)
+                    job.type = info.channels == 4 ? OutputDXT5Mipmaps : OutputDXT1Mipmaps;
+                if (kind == Kind::Dom) {
+                    Packet packet;
+                    ParsePacket(job.payload, packet, why);
+                    job.id = packet.orthophotos.front().id;
+                }
+                if (kind == Kind::Dds) {
+                    DdsInfo dds;
+                    ParseDds(job.payload, dds, why);
+                    job.leadingByte = dds.leadingByte;
+                }
+                jobs.push_back(std::move(job));
+            }
+    if (jobs.empty()) Fail(kExitFinding, o.file + ": no decodable tile to measure");
+    if (skipped > 0) Say(o.file + ": " + std::to_string(skipped) + " tile(s) that do not decode are left out");
+
+    int maxThreads = o.threads > 0 ? o.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<int> counts;
+    for (int t = 1; t < maxThreads; t *= 2) counts.push_back(t);
+    counts.push_back(maxThreads);
+
+    std::printf("%s: %zu tiles as %s, layout %s, %.1f s per run\n", o.file.c_str(), jobs.size(), KindDescription(kind),
+                layout == Layout::Default ? "default" : LayoutName(layout), o.seconds);
+    std::printf("threads     tiles/s   megapixels/s   speed-up\n");
+    CVeltrane reader;
+    double single = 0;
+    for (int threads : counts) {
+        std::atomic<bool> stop{false};
+        std::vector<uint64_t> decodes(static_cast<size_t>(threads), 0);
+        std::vector<double> pixels(static_cast<size_t>(threads), 0);
+        std::vector<std::thread> pool;
+        auto start = std::chrono::steady_clock::now();
+        for (int t = 0; t < threads; ++t)
+            pool.emplace_back([&, t] {
+                std::vector<Job> mine = jobs;  // own copies: nothing shared but the reader
+                size_t most = 0;
+                for (const Job& j : mine) most = std::max(most, j.outputBytes);
+                Bytes out(most);
+                for (size_t i = static_cast<size_t>(t) % mine.size(); !stop.load(std::memory_order_relaxed);
+                     i = (i + 1) % mine.size()) {
+                    Decode(reader, kind, mine[i], out.data());
+                    ++decodes[static_cast<size_t>(t)];
+                    pixels[static_cast<size_t>(t)] += mine[i].pixels;
+                }
+            });
+        std::this_thread::sleep_for(std::chrono::duration<double>(o.seconds));
+        stop = true;
+        for (std::thread& th : pool) th.join();
+        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        uint64_t total = 0;
+        double px = 0;
+        for (int t = 0; t < threads; ++t) total += decodes[static_cast<size_t>(t)], px += pixels[static_cast<size_t>(t)];
+        double rate = static_cast<double>(total) / elapsed;
+        if (threads == 1) single = rate;
+        std::printf("%7d  %10.1f  %13.1f  %8.2fx\n", threads, rate, px / elapsed / 1e6, single > 0 ? rate / single : 0.0);
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+Command AddBench(CLI::App& app) {
+    auto o = std::make_shared<BenchOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "bench", "Decode every tile repeatedly on 1..N threads; print tiles/s and megapixels/s per thread count");
+    sub->add_option("FILE", o->file, "pyramid file")->required();
+    sub->add_option("--kind", o->kind, "payload kind: auto|image|image2|dem|dom|terrain|dds")->capture_default_str();
+    sub->add_option("--layout", o->layout, "decoded layout: dxt1|dxt1mips|dxt5mips|rgb|rgb565|rgba")
+        ->capture_default_str();
+    sub->add_option("-j,--threads", o->threads, "most threads (default: the number of processors)");
+    sub->add_option("--seconds", o->seconds, "seconds per thread count")->capture_default_str();
+    sub->add_option("--edition", o->edition, "library edition: current|terrain")
+        ->check(CLI::IsMember({"current", "terrain"}))
+        ->capture_default_str();
+    return {sub, [o] { return RunBench(*o); }};
+}
+
+}  // namespace cli
+}  // namespace vt

@@ -95,13 +95,18 @@ int RunInfo(const InfoOptions& o) {
         return kExitOk;
     }
 
+    auto Short = [](double v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.12g", v);
+        return std::string(text);
+    };
     std::printf("file            %s (%llu bytes)\n", o.file.c_str(), static_cast<unsigned long long>(pyramid.fileSize()));
     std::printf("projection      %s\n", wkt[0] ? wkt : "(none)");
-    std::printf("image extent    west %s  north %s  east %s  south %s\n", FormatDouble(left).c_str(),
-                FormatDouble(top).c_str(), FormatDouble(left + width).c_str(), FormatDouble(top - height).c_str());
-    std::printf("pyramid extent  west %s  north %s  east %s  south %s\n", FormatDouble(fLeft).c_str(),
-                FormatDouble(fTop).c_str(), FormatDouble(fLeft + fWidth).c_str(), FormatDouble(fTop - fHeight).c_str());
-    std::printf("pixel size      %s x %s\n", FormatDouble(pixelX).c_str(), FormatDouble(pixelY).c_str());
+    std::printf("image extent    west %s  north %s  east %s  south %s\n", Short(left).c_str(),
+                Short(top).c_str(), Short(left + width).c_str(), Short(top - height).c_str());
+    std::printf("pyramid extent  west %s  north %s  east %s  south %s\n", Short(fLeft).c_str(),
+                Short(fTop).c_str(), Short(fLeft + fWidth).c_str(), Short(fTop - fHeight).c_str());
+    std::printf("pixel size      %s x %s\n", Short(pixelX).c_str(), Short(pixelY).c_str());
     std::printf("image size      %d x %d pixels\n", imageWidth, imageHeight);
     std::printf("tile size       %lu x %lu pixels\n", tileW, tileH);
     std::printf("levels          %d", levels);

@@ -339,6 +339,8 @@ bool DecodeTileDxt(Kind kind, Bytes& payload, int tileSize, int id, Layout layou
         if (!ParseEnvelope(payload, e, why)) return false;
         want = e.alphaLength > 0 ? Layout::Dxt5Mips : Layout::Dxt1Mips;
     }
+    // Orthophotos and terrain images come as the fixed DXT1 chain.
+    if ((kind == Kind::Dom || kind == Kind::Terrain) && want == Layout::Default) want = Layout::Dxt1Mips;
     if (kind == Kind::Dem) {
         why = "an elevation grid has no texture; use --kind dom for the orthophotos";
         return false;
