@@ -63,8 +63,7 @@ int RunElevation(const ElevationOptions& o) {
 #else
     float elevation = JNA_GetElevationInBuf(grid.data(), minX, minY, maxX, maxY, o.x, o.y);
 #endif
-    std::printf("elevation at (%s, %s): %.2f (tile %d/%d/%d, %d x %d grid)\n", FormatDouble(o.x).c_str(),
-                FormatDouble(o.y).c_str(), elevation, o.level, o.col, o.row, grid[0], grid[0]);
+    std::printf("elevation at (%.12g, %.12g): %.2f (tile %d/%d/%d, %d x %d grid)\n", o.x, o.y, elevation, o.level, o.col, o.row, grid[0], grid[0]);
     return kExitOk;
 }
 
