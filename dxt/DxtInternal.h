@@ -10,20 +10,26 @@
 
 #include <cstdint>
 
-// The SIMD form uses SSE2 only, which every x86-64 processor has. 32-bit x86
+// The SIMD form uses SSE2, which every x86-64 processor has. 32-bit x86
 // builds get it when the compiler targets SSE2; everything else (and 32-bit
-// builds without SSE2) compiles the portable form alone.
+// builds without SSE2) compiles the portable form alone. Defining
+// VT_DXT_HAVE_SIMD=0 builds the portable form alone on x86 too, which is how
+// that configuration is checked here.
+#if !defined(VT_DXT_HAVE_SIMD)
 #if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
 #define VT_DXT_HAVE_SIMD 1
 #else
 #define VT_DXT_HAVE_SIMD 0
 #endif
+#endif
 // On x86-64 an AVX2 variant of the SIMD form is built too (one file compiled
 // with AVX2 enabled) and used only where the processor reports AVX2 at load.
-#if defined(__x86_64__)
+#if !defined(VT_DXT_HAVE_AVX2)
+#if VT_DXT_HAVE_SIMD && defined(__x86_64__)
 #define VT_DXT_HAVE_AVX2 1
 #else
 #define VT_DXT_HAVE_AVX2 0
+#endif
 #endif
 
 // The per-block steps are small; inlining them into the image loop lets the
