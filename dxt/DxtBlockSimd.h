@@ -4,7 +4,9 @@
 // DxtBlockPortable.h; the comments say where the arithmetic differs in form
 // and why the result cannot. No division: the divisions by 3, 7 and 14 are
 // 16-bit multiplies keeping the high half, exact over the ranges that occur
-// (checked exhaustively by the tests).
+// (checked exhaustively by the tests). Where the including file is compiled
+// with SSSE3 / AVX2 (DxtEncoderAvx2.cpp only), a few steps take a shorter
+// road with those instructions; the values computed are the same.
 //
 // Lane diagrams list the lowest lane first; p0..p15 are the block's pixels.
 #ifndef VELTRANE_DXT_BLOCK_SIMD_H

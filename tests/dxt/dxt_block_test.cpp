@@ -240,6 +240,36 @@ TEST(DxtBlockEquivalence, AlphaIndicesForEveryEndpointPair) {
     }
 }
 
+// Whole DXT5 blocks for every pair of alpha extremes (so every inset endpoint
+// pair the bounds step can give), with the other alphas on and beside the
+// resulting thresholds: every variant gives the portable bytes.
+TEST(DxtBlockEquivalence, Dxt5BlocksForEveryAlphaRange) {
+#if VT_DXT_HAVE_AVX2
+    const bool avx2 = dxt::CpuHasAvx2();
+#endif
+    Block b = Uniform(40, 80, 120, 0);
+    for (int top = 0; top < 256; ++top) {
+        for (int bottom = 0; bottom <= top; ++bottom) {
+            const int inset = (top - bottom) >> 4;
+            uint8_t t[7];
+            dxt::AlphaThresholds(static_cast<uint32_t>(bottom + inset), static_cast<uint32_t>(top - inset), t);
+            b[3] = static_cast<uint8_t>(bottom);
+            b[7] = static_cast<uint8_t>(top);
+            for (int p = 2; p < 16; ++p) {
+                const int v = t[(p - 2) % 7] + (p >= 9 ? 1 : 0);
+                b[4 * p + 3] = static_cast<uint8_t>(v < bottom ? bottom : v > top ? top : v);
+            }
+            const std::vector<uint8_t> expected = Dxt5(b);
+            ASSERT_EQ(expected, Dxt5Simd(b)) << "SSE2, alphas " << bottom << ".." << top;
+#if VT_DXT_HAVE_AVX2
+            if (avx2) {
+                ASSERT_EQ(expected, Dxt5Avx2(b)) << "AVX2, alphas " << bottom << ".." << top;
+            }
+#endif
+        }
+    }
+}
+
 // The SIMD colour step expands endpoints and divides by 3 with a multiply:
 // every endpoint value in every channel gives the portable index word.
 TEST(DxtBlockEquivalence, ColourIndicesForEveryEndpointPair) {
