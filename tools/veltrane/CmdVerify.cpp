@@ -14,7 +14,6 @@ namespace {
 
 struct VerifyOptions {
     std::string file, kind = "auto", edition = "current";
-    bool quiet = false;
 };
 
 class Progress {
@@ -79,9 +78,6 @@ int RunVerify(const VerifyOptions& o) {
                 ++present;
                 if (status == Pyramid::TileStatus::Ok && VerifyPayload(kind, payload, pyramid.tileSize(), why)) {
                     bytes += payload.size();
-                    if (!o.quiet) {
-                        // nothing to say about a good tile
-                    }
                     continue;
                 }
                 ++bad;

@@ -15,6 +15,13 @@ namespace {
 
 unsigned long Len(const Bytes& b) { return static_cast<unsigned long>(b.size()); }
 
+// Whether the codec decodes a JPEG 2000 stream of a known size (the library
+// does not report a failed decode: its destination just stays as it was).
+bool J2kDecodes(uint8_t* stream, size_t length, int width, int height) {
+    Bytes rgb(static_cast<size_t>(width) * height * 3);
+    return length <= 0x7FFFFFFF && j2k_decode2Buffer(stream, static_cast<int>(length), rgb.data(), 1);
+}
+
 bool CheckSize(int width, int height, int tileSize, std::string& why) {
     if (width == tileSize && height == tileSize) return true;
     why = "tile image is " + std::to_string(width) + " x " + std::to_string(height) + ", the file's tiles are " +
@@ -106,7 +113,7 @@ bool Image2Layout(Bytes& payload, int tileSize, Layout layout, Bytes& out, TileI
     return true;
 }
 
-bool PacketOrtho(Bytes& payload, int tileSize, int id, Packet& packet, const Packet::Ortho*& chosen, std::string& why) {
+bool PacketOrtho(Bytes& payload, int id, Packet& packet, const Packet::Ortho*& chosen, std::string& why) {
     if (!ParsePacket(payload, packet, why)) return false;
     if (packet.orthophotos.empty()) {
         why = "the packet holds no orthophoto";
@@ -130,7 +137,7 @@ bool PacketOrtho(Bytes& payload, int tileSize, int id, Packet& packet, const Pac
             why = "orthophoto " + std::to_string(o.id) + " has no readable JPEG 2000 header";
             return false;
         }
-        if (!CheckSize(w, h, std::min(tileSize, 256), why) || w != 256) {
+        if (w != 256 || h != 256) {
             why = "orthophoto " + std::to_string(o.id) + " is " + std::to_string(w) + " x " + std::to_string(h) +
                   ", orthophotos are 256 x 256";
             return false;
@@ -142,7 +149,8 @@ bool PacketOrtho(Bytes& payload, int tileSize, int id, Packet& packet, const Pac
 bool DomLayout(Bytes& payload, int tileSize, int id, Layout layout, Bytes& out, TileInfo& info, std::string& why) {
     Packet packet;
     const Packet::Ortho* o = nullptr;
-    if (!PacketOrtho(payload, tileSize, id, packet, o, why)) return false;
+    (void)tileSize;  // orthophotos are 256 x 256 whatever the file's tiles
+    if (!PacketOrtho(payload, id, packet, o, why)) return false;
     info = {256, 256, 3};
     OutputType type = OutputDXT1Mipmaps;
     size_t bytes = payloads::DxtChainBytes(256, 256, false);
@@ -420,12 +428,24 @@ bool VerifyPayload(Kind kind, Bytes& payload, int tileSize, std::string& why) {
         Bytes grid;
         if (!ParsePacket(payload, packet, why)) return false;
         if (packet.hasGrid && !DemGrid(payload, grid, why)) return false;
-        for (const Packet::Ortho& o : packet.orthophotos)
+        for (const Packet::Ortho& o : packet.orthophotos) {
             if (!DecodeTileImage(Kind::Dom, payload, tileSize, o.id, image, why)) return false;
+            if (!J2kDecodes(payload.data() + o.at, o.length, 256, 256)) {
+                why = "orthophoto " + std::to_string(o.id) + " does not decode";
+                return false;
+            }
+        }
         return true;
     }
 #else
-    if (kind == Kind::Terrain && !TerrainSections(payload, why, nullptr)) return false;
+    if (kind == Kind::Terrain) {
+        Terrain t;
+        if (!TerrainSections(payload, why, nullptr) || !ParseTerrain(payload, t, why)) return false;
+        if (!J2kDecodes(payload.data() + 10, t.imageLength, 256, 256)) {
+            why = "terrain image does not decode";
+            return false;
+        }
+    }
 #endif
     if (kind == Kind::Dds) {
         DxtTexture texture;
@@ -435,12 +455,10 @@ bool VerifyPayload(Kind kind, Bytes& payload, int tileSize, std::string& why) {
     // A JPEG 2000 stream the codec cannot decode leaves the library's output
     // untouched; ask the codec directly so that verify can name it.
     Envelope e;
-    if (kind == Kind::Image && ParseEnvelope(payload, e, why) && e.codec == 1) {
-        Bytes rgb(static_cast<size_t>(e.width) * e.height * 3);
-        if (!j2k_decode2Buffer(payload.data() + e.primaryAt, static_cast<int>(e.primaryLength), rgb.data(), 1)) {
-            why = "JPEG 2000 stream does not decode";
-            return false;
-        }
+    if (kind == Kind::Image && ParseEnvelope(payload, e, why) && e.codec == 1 &&
+        !J2kDecodes(payload.data() + e.primaryAt, e.primaryLength, e.width, e.height)) {
+        why = "JPEG 2000 stream does not decode";
+        return false;
     }
     return true;
 }
