@@ -70,49 +70,59 @@ void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers
     uint32_t workspace[64];
     uint32_t in[8], out[8];
     for (int c = 0; c < 8; ++c) {
-        for (int r = 0; r < 8; ++r)
-            in[r] = static_cast<uint32_t>(coefficients[8 * r + c] * static_cast<int32_t>(multipliers[8 * r + c]));
-        bool acZero = true;
-        for (int r = 1; r < 8; ++r) acZero = acZero && coefficients[8 * r + c] == 0;
-        if (acZero) {
-            for (int r = 0; r < 8; ++r) workspace[8 * r + c] = in[0];
+        const int16_t* col = coefficients + c;
+        const uint16_t* m = multipliers + c;
+        if ((col[8] | col[16] | col[24] | col[32] | col[40] | col[48] | col[56]) == 0) {
+            // No AC terms in the column: every output is the DC input.
+            const uint32_t dc = static_cast<uint32_t>(col[0] * static_cast<int32_t>(m[0]));
+            for (int r = 0; r < 8; ++r) workspace[8 * r + c] = dc;
             continue;
         }
+        for (int r = 0; r < 8; ++r) in[r] = static_cast<uint32_t>(col[8 * r] * static_cast<int32_t>(m[8 * r]));
         Butterfly(in, out);
         for (int r = 0; r < 8; ++r) workspace[8 * r + c] = out[r];
     }
     for (int r = 0; r < 8; ++r) {
         const uint32_t* row = workspace + 8 * r;
-        bool acZero = true;
-        for (int k = 1; k < 8; ++k) acZero = acZero && row[k] == 0;
-        if (acZero) {
-            std::memset(samples + 8 * r, RangeLimit(rangeLimit, row[0]), 8);
+        uint8_t* dst = samples + 8 * r;
+        if ((row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
+            std::memset(dst, RangeLimit(rangeLimit, row[0]), 8);
             continue;
         }
         Butterfly(row, out);
-        for (int k = 0; k < 8; ++k) samples[8 * r + k] = RangeLimit(rangeLimit, out[k]);
+        for (int k = 0; k < 8; ++k) dst[k] = RangeLimit(rangeLimit, out[k]);
     }
 }
 
 namespace {
 
+// Each chroma sample serves a 2x2 pixel square: its three offsets are
+// looked up once and added to the four luma samples.
 template <int BytesPerPixel>
 void ConvertMcuPortable(const uint8_t* samples, const ColorTables& t, uint8_t* pixels, size_t stride) {
     const uint8_t* clamp = t.rangeLimit + 256;
-    const uint8_t* cbBlock = samples + 256;
-    const uint8_t* crBlock = samples + 320;
-    for (int r = 0; r < 16; ++r) {
-        const uint8_t* lumaRow = samples + 128 * (r >> 3) + 8 * (r & 7);
-        uint8_t* out = pixels + static_cast<size_t>(r) * stride;
-        for (int c = 0; c < 16; ++c) {
-            const int y = lumaRow[64 * (c >> 3) + (c & 7)];
-            const int cb = cbBlock[8 * (r >> 1) + (c >> 1)];
-            const int cr = crBlock[8 * (r >> 1) + (c >> 1)];
-            out[0] = clamp[y + t.cbToB[cb]];
-            out[1] = clamp[y + ((t.cbToG[cb] + t.crToG[cr]) >> 16)];
-            out[2] = clamp[y + t.crToR[cr]];
-            if (BytesPerPixel == 4) out[3] = 255;
-            out += BytesPerPixel;
+    for (int j = 0; j < 8; ++j) {  // chroma row: pixel rows 2j, 2j + 1
+        const uint8_t* cbRow = samples + 256 + 8 * j;
+        const uint8_t* crRow = samples + 320 + 8 * j;
+        const uint8_t* luma0 = samples + 128 * (j >> 2) + 8 * ((2 * j) & 7);  // pixel row 2j, left block
+        const uint8_t* luma1 = luma0 + 8;                                     // pixel row 2j + 1
+        uint8_t* out0 = pixels + static_cast<size_t>(2 * j) * stride;
+        uint8_t* out1 = out0 + stride;
+        for (int i = 0; i < 8; ++i) {  // chroma column: pixel columns 2i, 2i + 1
+            const int cb = cbRow[i], cr = crRow[i];
+            const int blue = t.cbToB[cb];
+            const int green = (t.cbToG[cb] + t.crToG[cr]) >> 16;
+            const int red = t.crToR[cr];
+            const int x = 64 * (i >> 2) + 2 * (i & 3);  // luma offset: block column, then sample
+            const int ys[4] = {luma0[x], luma0[x + 1], luma1[x], luma1[x + 1]};
+            uint8_t* outs[4] = {out0 + 2 * i * BytesPerPixel, out0 + (2 * i + 1) * BytesPerPixel,
+                                out1 + 2 * i * BytesPerPixel, out1 + (2 * i + 1) * BytesPerPixel};
+            for (int p = 0; p < 4; ++p) {
+                outs[p][0] = clamp[ys[p] + blue];
+                outs[p][1] = clamp[ys[p] + green];
+                outs[p][2] = clamp[ys[p] + red];
+                if (BytesPerPixel == 4) outs[p][3] = 255;
+            }
         }
     }
 }

@@ -16,6 +16,7 @@
 #include <turbojpeg.h>
 
 #include "CompactJpeg.h"
+#include "JpegTestAccess.h"
 #include "JpegTestImages.h"
 #include "jpeg/JpegDecoder.h"
 
@@ -50,7 +51,9 @@ void SetRate(benchmark::State& state, const Corpus& c) {
                                                 benchmark::Counter::kIsIterationInvariantRate);
 }
 
-template <int BytesPerPixel>
+// Ours with the kernels the processor selects (Portable = false) or with
+// the portable kernels (the reference form, for comparison).
+template <int BytesPerPixel, bool Portable = false>
 void BM_Ours(benchmark::State& state) {
     const Corpus& c = GetCorpus(state.range(0) != 0, static_cast<int>(state.range(1)));
     std::vector<uint8_t> out(static_cast<size_t>(c.width) * c.height * BytesPerPixel);
@@ -59,7 +62,10 @@ void BM_Ours(benchmark::State& state) {
             CJpegDecoder decoder;
             int w, h, headerLength;
             decoder.ReadHeader(s.data(), static_cast<int>(s.size()), w, h, headerLength);
-            if (BytesPerPixel == 3)
+            if (Portable)
+                CJpegDecoderTestAccess::DecodeImagePortable(decoder, s.data() + headerLength, out.data(),
+                                                            BytesPerPixel);
+            else if (BytesPerPixel == 3)
                 decoder.DecodeImage24(s.data() + headerLength, out.data());
             else
                 decoder.DecodeImage32(s.data() + headerLength, out.data());
@@ -139,6 +145,7 @@ void Sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK_TEMPLATE(BM_Ours, 3)->Apply(Sizes);
 BENCHMARK_TEMPLATE(BM_Ours, 4)->Apply(Sizes);
+BENCHMARK_TEMPLATE(BM_Ours, 3, true)->Name("BM_OursPortable<3>")->Apply(Sizes);
 BENCHMARK(BM_TjDecompress2)->Apply(Sizes);
 BENCHMARK(BM_LibjpegIfast)->Apply(Sizes);
 
