@@ -63,6 +63,13 @@ inline uint8_t RangeLimit(const uint8_t* rangeLimit, uint32_t x) {
     return rangeLimit[384 + ((x >> 5) & 1023)];
 }
 
+inline void StoreLittleEndian64(uint8_t* dst, uint64_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    std::memcpy(dst, &v, 8);
+}
+
 }  // namespace
 
 void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t* rangeLimit,
@@ -90,17 +97,35 @@ void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers
             continue;
         }
         Butterfly(row, out);
-        for (int k = 0; k < 8; ++k) dst[k] = RangeLimit(rangeLimit, out[k]);
+        // One 8-byte store: byte stores would make the compiler reload
+        // `out` after each of them (a byte may alias anything).
+        uint64_t packed = 0;
+        for (int k = 0; k < 8; ++k) packed |= static_cast<uint64_t>(RangeLimit(rangeLimit, out[k])) << (8 * k);
+        StoreLittleEndian64(dst, packed);
     }
 }
 
 namespace {
 
+template <int BytesPerPixel>
+inline void PutPixel(uint8_t* out, int y, int blue, int green, int red, const uint8_t* clamp) {
+    const uint8_t b = clamp[y + blue], g = clamp[y + green], r = clamp[y + red];
+    out[0] = b;
+    out[1] = g;
+    out[2] = r;
+    if (BytesPerPixel == 4) out[3] = 255;
+}
+
 // Each chroma sample serves a 2x2 pixel square: its three offsets are
 // looked up once and added to the four luma samples.
 template <int BytesPerPixel>
 void ConvertMcuPortable(const uint8_t* samples, const ColorTables& t, uint8_t* pixels, size_t stride) {
-    const uint8_t* clamp = t.rangeLimit + 256;
+    // Local copies: the byte stores below could alias the table struct.
+    const uint8_t* const clamp = t.rangeLimit + 256;
+    const int32_t* const cbToB = t.cbToB;
+    const int32_t* const cbToG = t.cbToG;
+    const int32_t* const crToG = t.crToG;
+    const int32_t* const crToR = t.crToR;
     for (int j = 0; j < 8; ++j) {  // chroma row: pixel rows 2j, 2j + 1
         const uint8_t* cbRow = samples + 256 + 8 * j;
         const uint8_t* crRow = samples + 320 + 8 * j;
@@ -110,19 +135,16 @@ void ConvertMcuPortable(const uint8_t* samples, const ColorTables& t, uint8_t* p
         uint8_t* out1 = out0 + stride;
         for (int i = 0; i < 8; ++i) {  // chroma column: pixel columns 2i, 2i + 1
             const int cb = cbRow[i], cr = crRow[i];
-            const int blue = t.cbToB[cb];
-            const int green = (t.cbToG[cb] + t.crToG[cr]) >> 16;
-            const int red = t.crToR[cr];
+            const int blue = cbToB[cb];
+            const int green = (cbToG[cb] + crToG[cr]) >> 16;
+            const int red = crToR[cr];
             const int x = 64 * (i >> 2) + 2 * (i & 3);  // luma offset: block column, then sample
-            const int ys[4] = {luma0[x], luma0[x + 1], luma1[x], luma1[x + 1]};
-            uint8_t* outs[4] = {out0 + 2 * i * BytesPerPixel, out0 + (2 * i + 1) * BytesPerPixel,
-                                out1 + 2 * i * BytesPerPixel, out1 + (2 * i + 1) * BytesPerPixel};
-            for (int p = 0; p < 4; ++p) {
-                outs[p][0] = clamp[ys[p] + blue];
-                outs[p][1] = clamp[ys[p] + green];
-                outs[p][2] = clamp[ys[p] + red];
-                if (BytesPerPixel == 4) outs[p][3] = 255;
-            }
+            uint8_t* const o0 = out0 + 2 * i * BytesPerPixel;
+            uint8_t* const o1 = out1 + 2 * i * BytesPerPixel;
+            PutPixel<BytesPerPixel>(o0, luma0[x], blue, green, red, clamp);
+            PutPixel<BytesPerPixel>(o0 + BytesPerPixel, luma0[x + 1], blue, green, red, clamp);
+            PutPixel<BytesPerPixel>(o1, luma1[x], blue, green, red, clamp);
+            PutPixel<BytesPerPixel>(o1 + BytesPerPixel, luma1[x + 1], blue, green, red, clamp);
         }
     }
 }
