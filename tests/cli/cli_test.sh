@@ -280,6 +280,10 @@ bench)
   run 0 "$VT" bench "$SAMPLES/image.vtp" -j 2 --seconds 0.1
   expect_out "tiles/s"
   grep -Eq '^ +2 ' out.txt || fail "no two-thread row"
+  # an explicit layout decodes as much as the default does (no short cuts)
+  run 0 "$VT" bench "$SAMPLES/image.vtp" -j 1 --seconds 0.1 --kind image --layout rgb565
+  rate=$(awk '$1 == 1 { print $2 }' out.txt)
+  less_than "$rate" 100000 || fail "implausible rate $rate tiles/s"
   run 0 "$VT" bench "$SAMPLES/terrain.vtp" -j 1 --seconds 0.1 --layout rgb
   expect_out "terrain payloads"
   ;;

@@ -33,20 +33,20 @@ struct Job {
 };
 
 // One decode of `job` through the library call the kind uses.
-void Decode(CVeltrane& reader, Kind kind, Job& job, uint8_t* out) {
+bool Decode(CVeltrane& reader, Kind kind, Job& job, uint8_t* out) {
     unsigned long n = static_cast<unsigned long>(job.payload.size());
     uint8_t* p = job.payload.data();
     switch (kind) {
-        case Kind::Image: reader.DecodeImage(p, n, out, job.type, job.leadingByte); break;
+        case Kind::Image: return reader.DecodeImage(p, n, out, job.type, job.leadingByte);
 #if !defined(VELTRANE_EDITION_TERRAIN)
-        case Kind::Image2: reader.DecodeNewImage(p, n, out, job.type); break;
-        case Kind::Dom: CVeltrane::GetDOMBuffer(p, n, job.id, out, job.type); break;
-        case Kind::Dem: CVeltrane::GetDEMBuffer(p, n, out); break;
-        case Kind::Dds: reader.DecodeDDSImage(p, n, out, job.leadingByte); break;
+        case Kind::Image2: return reader.DecodeNewImage(p, n, out, job.type);
+        case Kind::Dom: return CVeltrane::GetDOMBuffer(p, n, job.id, out, job.type);
+        case Kind::Dem: return CVeltrane::GetDEMBuffer(p, n, out);
+        case Kind::Dds: return reader.DecodeDDSImage(p, n, out, job.leadingByte);
 #else
-        case Kind::Terrain: reader.DecodeImageTerrian(p, n, out, job.type); break;
+        case Kind::Terrain: return reader.DecodeImageTerrian(p, n, out, job.type);
 #endif
-        default: break;
+        default: return false;
     }
 }
 
@@ -80,10 +80,14 @@ int RunBench(const BenchOptions& o) {
                 std::string why;
                 if (pyramid.ReadTile(level, x, y, job.payload, why) != Pyramid::TileStatus::Ok) continue;
                 Layout want = layout;
-                if (kind == Kind::Image && want == Layout::Default) {
+                if (kind == Kind::Image) {
                     Envelope e;
-                    if (ParseEnvelope(job.payload, e, why)) want = e.alphaLength > 0 ? Layout::Dxt5Mips : Layout::Dxt1Mips;
+                    if (!ParseEnvelope(job.payload, e, why)) {
+                        ++skipped;
+                        continue;
+                    }
                     job.leadingByte = e.leadingByte;
+                    if (want == Layout::Default) want = e.alphaLength > 0 ? Layout::Dxt5Mips : Layout::Dxt1Mips;
                 }
                 if (kind == Kind::Dem) want = Layout::Default;
                 Bytes probe = job.payload, out;
@@ -123,7 +127,7 @@ int RunBench(const BenchOptions& o) {
     CVeltrane reader;
     double single = 0;
     for (int threads : counts) {
-        std::atomic<bool> stop{false};
+        std::atomic<bool> stop{false}, failed{false};
         std::vector<uint64_t> decodes(static_cast<size_t>(threads), 0);
         std::vector<double> pixels(static_cast<size_t>(threads), 0);
         std::vector<std::thread> pool;
@@ -136,7 +140,7 @@ int RunBench(const BenchOptions& o) {
                 Bytes out(most);
                 for (size_t i = static_cast<size_t>(t) % mine.size(); !stop.load(std::memory_order_relaxed);
                      i = (i + 1) % mine.size()) {
-                    Decode(reader, kind, mine[i], out.data());
+                    if (!Decode(reader, kind, mine[i], out.data())) failed = true;
                     ++decodes[static_cast<size_t>(t)];
                     pixels[static_cast<size_t>(t)] += mine[i].pixels;
                 }
@@ -148,6 +152,7 @@ int RunBench(const BenchOptions& o) {
         uint64_t total = 0;
         double px = 0;
         for (int t = 0; t < threads; ++t) total += decodes[static_cast<size_t>(t)], px += pixels[static_cast<size_t>(t)];
+        if (failed) Fail(kExitFinding, o.file + ": a decode that succeeded once failed when repeated");
         double rate = static_cast<double>(total) / elapsed;
         if (threads == 1) single = rate;
         std::printf("%7d  %10.1f  %13.1f  %8.2fx\n", threads, rate, px / elapsed / 1e6, single > 0 ? rate / single : 0.0);

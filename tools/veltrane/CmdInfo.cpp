@@ -92,7 +92,7 @@ int RunInfo(const InfoOptions& o) {
         }
         j << "\n  ]\n}\n";
         std::fputs(j.str().c_str(), stdout);
-        return kExitOk;
+        return pyramid.indexComplete() ? kExitOk : kExitFinding;
     }
 
     auto Short = [](double v) {
