@@ -25,7 +25,7 @@ HeaderFields Fields(int maxLevel, int indexLevels) {
     HeaderFields f;
     f.wkt = "LOCAL_CS[\"test\"]";
     f.maxX = f.maxY = 1024;
-    f.imageWidth = f.imageHeight = 256 << (maxLevel > 0 ? maxLevel - 1 : 0);
+    f.imageWidth = f.imageHeight = maxLevel <= 1 ? 256 : maxLevel <= 9 ? 256 << (maxLevel - 1) : 65536;
     f.maxLevel = maxLevel;
     f.indexLevels = indexLevels;
     return f;
