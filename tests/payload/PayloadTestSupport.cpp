@@ -24,14 +24,6 @@
 
 namespace vt_payload_test {
 
-Bytes Deflate(const Bytes& data, int level) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    Bytes out(size);
-    if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), level) != Z_OK) std::abort();
-    out.resize(size);
-    return out;
-}
-
 Bytes Envelope(unsigned char codec, const Bytes& primary, const Bytes& alpha, bool leadingByte, unsigned char tag) {
     Bytes out;
     if (leadingByte) out.push_back(tag);

@@ -11,31 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "support/Bytes.h"
+
 namespace vt_payload_test {
 
-using Bytes = std::vector<unsigned char>;
-
-inline void PutU32(Bytes& out, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k) out.push_back(static_cast<unsigned char>(v >> (8 * k)));
-}
-
-inline void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
-
-// A heap block of exactly `bytes.size()` bytes holding `bytes` (at least one
-// byte is allocated so that the pointer is valid for an empty payload).
-struct Exact {
-    explicit Exact(const Bytes& bytes)
-        : storage(new unsigned char[bytes.empty() ? 1 : bytes.size()]), length(bytes.size()) {
-        if (!bytes.empty()) std::memcpy(storage.get(), bytes.data(), bytes.size());
-    }
-    unsigned char* data() { return storage.get(); }
-    unsigned long size() const { return static_cast<unsigned long>(length); }
-    std::unique_ptr<unsigned char[]> storage;
-    std::size_t length;
-};
-
-// zlib stream (RFC 1950) of `data`.
-Bytes Deflate(const Bytes& data, int level = 6);
+using vt::test::Append;
+using vt::test::Bytes;
+using vt::test::Deflate;
+using vt::test::PutU32;
+using Exact = vt::test::ExactCopy;
 
 // Tile payload envelope: [tag] codec, P (LE), primary stream, alpha stream.
 Bytes Envelope(unsigned char codec, const Bytes& primary, const Bytes& alpha = Bytes(), bool leadingByte = false,
