@@ -8,7 +8,6 @@
 // figure.
 #include <benchmark/benchmark.h>
 #include <stb_dxt.h>
-#include <stb_image.h>
 
 #include <cstdint>
 #include <cstring>
@@ -17,6 +16,7 @@
 
 #include "dxt/DxtEncoder.h"
 #include "dxt/DxtInternal.h"
+#include "support/Photos.h"
 
 namespace {
 
@@ -29,11 +29,10 @@ struct Image {
 // (channel 1 three pixels to the right), tiled (mirrored, so that no seams
 // appear) up to the wanted size.
 Image LoadTiled(const char* name, int width, int height) {
+    const vt::test::Photo& photo = vt::test::LoadPhoto(name, 4);
+    const int w = photo.width, h = photo.height;
+    const uint8_t* data = photo.pixels.data();
     Image image;
-    int w = 0, h = 0, channels = 0;
-    const std::string path = std::string(VT_CONTENT_DIR) + "/" + name;
-    unsigned char* data = stbi_load(path.c_str(), &w, &h, &channels, 4);
-    if (!data) return image;
     image.width = width;
     image.height = height;
     image.pixels.resize(static_cast<size_t>(width) * height * 4);
@@ -47,7 +46,6 @@ Image LoadTiled(const char* name, int width, int height) {
             uint8_t* dst = &image.pixels[(static_cast<size_t>(y) * width + x) * 4];
             dst[0] = src[0], dst[1] = src[1], dst[2] = src[2], dst[3] = right[1];
         }
-    stbi_image_free(data);
     return image;
 }
 

@@ -3,14 +3,13 @@
 #ifndef VELTRANE_TESTS_DXT_SUPPORT_H
 #define VELTRANE_TESTS_DXT_SUPPORT_H
 
-#include <stb_image.h>
-
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "dxt/DxtEncoder.h"
+#include "support/Photos.h"
 
 namespace dxttest {
 
@@ -33,15 +32,13 @@ struct Image {
 
 // A sample photograph as 4-byte pixels, with an alpha plane made from the
 // picture itself (channel 1 of the pixel three to the right), so that alpha
-// carries natural detail too. Empty when the file cannot be read.
+// carries natural detail too.
 inline Image LoadSample(const std::string& name) {
+    const vt::test::Photo& photo = vt::test::LoadPhoto(name, 4);
     Image image;
-    int channels = 0;
-    const std::string path = std::string(VT_CONTENT_DIR) + "/" + name;
-    unsigned char* data = stbi_load(path.c_str(), &image.width, &image.height, &channels, 4);
-    if (!data) return Image{};
-    image.pixels.assign(data, data + static_cast<size_t>(image.width) * image.height * 4);
-    stbi_image_free(data);
+    image.width = photo.width;
+    image.height = photo.height;
+    image.pixels = photo.pixels;
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x) {
             const int from = x + 3 < image.width ? x + 3 : x;

@@ -1,11 +1,7 @@
 // Photo-like RGB test images cut from the sample photographs.
 #include "JpegTestImages.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
-#include <stb_image.h>
+#include "support/Photos.h"
 
 namespace vt_jpeg_test {
 namespace {
@@ -15,17 +11,10 @@ const RgbImage& Photo(int index) {
     static RgbImage photos[3];
     RgbImage& photo = photos[index];
     if (photo.width == 0) {
-        const std::string path = std::string(VT_CONTENT_DIR) + "/" + kNames[index];
-        int w = 0, h = 0, channels = 0;
-        unsigned char* data = stbi_load(path.c_str(), &w, &h, &channels, 3);
-        if (data == nullptr) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
-            std::abort();
-        }
-        photo.rgb.assign(data, data + static_cast<size_t>(w) * h * 3);
-        photo.width = w;
-        photo.height = h;
-        stbi_image_free(data);
+        const vt::test::Photo& source = vt::test::LoadPhoto(kNames[index], 3);
+        photo.rgb = source.pixels;
+        photo.width = source.width;
+        photo.height = source.height;
     }
     return photo;
 }

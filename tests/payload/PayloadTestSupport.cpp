@@ -9,18 +9,7 @@
 
 #include "dxt/DxtEncoder.h"
 
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#endif
-#include "stb_image.h"
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
+#include "support/Photos.h"
 
 namespace vt_payload_test {
 
@@ -48,19 +37,15 @@ Bytes NewPayload(unsigned char alphaFlag, const Bytes& colour, bool withAlphaBlo
 }
 
 Bytes LoadRgbCrop(const std::string& file, int x, int y, int width, int height) {
-    const std::string path = std::string(VT_CONTENT_DIR) + "/" + file;
-    int w = 0, h = 0, n = 0;
-    unsigned char* pixels = stbi_load(path.c_str(), &w, &h, &n, 3);
-    if (pixels == nullptr || x + width > w || y + height > h) {
-        std::fprintf(stderr, "cannot read a %dx%d crop of %s\n", width, height, path.c_str());
-        std::abort();
-    }
+    const vt::test::Photo& photo = vt::test::LoadPhoto(file, 3);
+    if (x + width > photo.width || y + height > photo.height)
+        throw std::runtime_error("no " + std::to_string(width) + "x" + std::to_string(height) + " crop in " + file);
     Bytes out(static_cast<std::size_t>(width) * height * 3);
     for (int r = 0; r < height; ++r) {
         std::memcpy(&out[static_cast<std::size_t>(r) * width * 3],
-                    pixels + (static_cast<std::size_t>(y + r) * w + x) * 3, static_cast<std::size_t>(width) * 3);
+                    &photo.pixels[(static_cast<std::size_t>(y + r) * photo.width + x) * 3],
+                    static_cast<std::size_t>(width) * 3);
     }
-    stbi_image_free(pixels);
     return out;
 }
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include <stb_image.h>
 #include <unistd.h>
 
 #include "J2kEncode.h"
+#include "support/Photos.h"
 #include "wavedec/Wavedec.h"
 
 #ifndef VT_OPJ_DECOMPRESS
@@ -35,21 +35,14 @@ struct Image {
     }
 };
 
-// A photograph from the shared content folder, as 8-bit RGB (read once).
+// A test photograph as 8-bit RGB.
 inline Image LoadContent(const std::string& name) {
-    static std::map<std::string, Image> cache;
-    const auto known = cache.find(name);
-    if (known != cache.end()) return known->second;
-    Image& img = cache[name];
-    const std::string path = std::string(VT_CONTENT_DIR) + "/" + name;
-    int w = 0, h = 0, n = 0;
-    unsigned char* data = stbi_load(path.c_str(), &w, &h, &n, 3);
-    if (!data) return img;
-    img.width = w;
-    img.height = h;
+    const vt::test::Photo& photo = vt::test::LoadPhoto(name, 3);
+    Image img;
+    img.width = photo.width;
+    img.height = photo.height;
     img.components = 3;
-    img.pixels.assign(data, data + static_cast<size_t>(w) * h * 3);
-    stbi_image_free(data);
+    img.pixels = photo.pixels;
     return img;
 }
 
