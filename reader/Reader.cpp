@@ -15,9 +15,10 @@ namespace {
 
 // 2^exponent in double precision by repeated squaring; negative exponents give
 // the reciprocal. Exact for every exponent a double can represent.
-double PowerOfTwo(int exponent) {
+double PowerOfTwo(long long exponent) {
     bool negative = exponent < 0;
-    unsigned int e = negative ? 0u - static_cast<unsigned int>(exponent) : static_cast<unsigned int>(exponent);
+    unsigned long long e = negative ? 0ull - static_cast<unsigned long long>(exponent)
+                                    : static_cast<unsigned long long>(exponent);
     double result = 1.0, base = 2.0;
     while (e != 0) {
         if (e & 1u) result *= base;
@@ -182,7 +183,8 @@ void CVeltrane::GetFileGeoInfo(double& left, double& top, double& width, double&
     // extent rather than 0/0.
     double resX = header.imageWidth != 0 ? imageWidth / static_cast<double>(header.imageWidth) : 0.0;
     double resY = header.imageHeight != 0 ? imageHeight / static_cast<double>(header.imageHeight) : 0.0;
-    int tiles = TruncateToInt(PowerOfTwo(header.maxLevel - 1));
+    // In 64 bits: maxLevel - 1 must not overflow for the smallest int.
+    int tiles = TruncateToInt(PowerOfTwo(static_cast<long long>(header.maxLevel) - 1));
     width = (tiles * resX) * header.blockWidth;
     height = (tiles * resY) * header.blockHeight;
 }

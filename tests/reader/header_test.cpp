@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -169,7 +170,7 @@ TEST(ReaderHeader, FileGeoInfoFollowsTheLevelCount) {
     struct Case {
         int maxLevel;
         double tiles;  // 2^(maxLevel-1), truncated
-    } const cases[] = {{0, 0.0}, {1, 1.0}, {9, 256.0}};
+    } const cases[] = {{0, 0.0}, {1, 1.0}, {9, 256.0}, {-7, 0.0}, {INT_MIN, 0.0}};
     for (const Case& c : cases) {
         HeaderFields f = SampleFields();
         f.maxLevel = f.indexLevels = c.maxLevel;
