@@ -2,10 +2,14 @@
 #include "Platform.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+static_assert(sizeof(off_t) == 8, "file offsets must be 64 bits wide");
 
 namespace vt {
 namespace platform {
@@ -34,21 +38,31 @@ void* OpenFileExclusive(const char* path) {
     return FromFd(fd);
 }
 
-bool ReadFile(void* file, void* destination, std::size_t size, std::size_t* delivered) {
+bool ReadFileAt(void* file, long long offset, void* destination, std::size_t size, std::size_t* delivered) {
     *delivered = 0;
-    if (file == nullptr) return false;
+    if (file == nullptr || offset < 0) return false;
+    if (size > static_cast<unsigned long long>(LLONG_MAX - offset)) return false;  // ends past any file
     int fd = ToFd(file);
     unsigned char* out = static_cast<unsigned char*>(destination);
     while (*delivered < size) {
-        ssize_t n = ::read(fd, out + *delivered, size - *delivered);
+        // pread leaves the file pointer alone, so concurrent reads of one
+        // descriptor do not disturb each other.
+        ssize_t n = ::pread(fd, out + *delivered, size - *delivered,
+                            static_cast<off_t>(offset + static_cast<long long>(*delivered)));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (n == 0) break;  // end of file: a successful short read
+        if (n == 0) break;  // end of the file (or past what it could hold): a short read
         *delivered += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+long long FileLength(void* file) {
+    struct stat status;
+    if (file == nullptr || ::fstat(ToFd(file), &status) != 0) return -1;
+    return static_cast<long long>(status.st_size);
 }
 
 long long SeekFile(void* file, long long distance, unsigned long moveMethod) {

@@ -2,14 +2,24 @@
 //
 // File layout: a 320-byte header, then one 12-byte index entry per tile of
 // every level (finest level first, rows top to bottom, columns left to right),
-// then the payloads wherever the entries point. Nothing of the index is
-// cached; every lookup is one seek and two small reads.
+// then the payloads wherever the entries point. Every read names its file
+// offset, so no read depends on another's file pointer and the size lookups
+// and buffer-filling tile reads may run on any number of threads at once.
 #include "Veltrane.h"
 
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "Platform.h"
+
+// The atomic last-entry fields keep the layout the plain integers had.
+static_assert(sizeof(std::atomic<long long>) == sizeof(long long) &&
+                  alignof(std::atomic<long long>) == alignof(long long),
+              "lastEntryOffset keeps the layout of a long long");
+static_assert(sizeof(std::atomic<unsigned int>) == sizeof(unsigned int) &&
+                  alignof(std::atomic<unsigned int>) == alignof(unsigned int),
+              "lastEntrySize keeps the layout of an unsigned int");
 
 namespace {
 
@@ -41,9 +51,9 @@ constexpr int kMaxIndexLevels = 31;
 constexpr long long kIndexStart = 320;
 constexpr long long kEntryBytes = 12;
 
-bool ReadExactly(void* file, void* destination, std::size_t size) {
+bool ReadExactlyAt(void* file, long long offset, void* destination, std::size_t size) {
     std::size_t delivered = 0;
-    return vt::platform::ReadFile(file, destination, size, &delivered) && delivered == size;
+    return vt::platform::ReadFileAt(file, offset, destination, size, &delivered) && delivered == size;
 }
 
 int ReadLe32(const unsigned char* p) {
@@ -76,14 +86,27 @@ bool EntryPosition(const PyramidHeader& header, int levels, int level, int x, in
            !__builtin_add_overflow(position, kIndexStart, &position);
 }
 
-// Reads the 12-byte entry at the file position. An entry cut short by the
-// end of the file is no entry at all.
-bool ReadEntry(void* file, long long& offset, int& size) {
-    unsigned char entry[12];
-    if (!ReadExactly(file, entry, sizeof entry)) return false;
-    offset = ReadLe64(entry);
-    size = ReadLe32(entry + 8);
+struct Entry {
+    long long offset;  // of the payload's first byte
+    int size;          // payload bytes; 0: no payload
+};
+
+// Reads the 12-byte entry at `position`. An entry cut short by the end of the
+// file, or lying beyond it, is no entry at all.
+bool ReadEntry(void* file, long long position, Entry& entry) {
+    unsigned char bytes[12];
+    if (!ReadExactlyAt(file, position, bytes, sizeof bytes)) return false;
+    entry.offset = ReadLe64(bytes);
+    entry.size = ReadLe32(bytes + 8);
     return true;
+}
+
+// Whether the entry names a payload that lies wholly within the file. Checked
+// before any byte is read or any buffer allocated, so that a damaged entry
+// costs nothing.
+bool FileHoldsPayload(void* file, const Entry& entry) {
+    if (entry.size <= 0 || entry.offset < 0 || entry.offset > LLONG_MAX - entry.size) return false;
+    return entry.offset + entry.size <= vt::platform::FileLength(file);
 }
 
 }  // namespace
@@ -108,8 +131,8 @@ CVeltrane::~CVeltrane() {
 CVeltrane& CVeltrane::operator=(const CVeltrane& other) {
     if (this != &other) {
         std::memcpy(&header, &other.header, sizeof(header));
-        lastEntryOffset = other.lastEntryOffset;
-        lastEntrySize = other.lastEntrySize;
+        lastEntryOffset.store(other.lastEntryOffset.load());
+        lastEntrySize.store(other.lastEntrySize.load());
     }
     return *this;
 }
@@ -126,35 +149,14 @@ bool CVeltrane::Veltrane(const char* fileName) {
     fileHandle = vt::platform::OpenFileExclusive(fileName);
     if (fileHandle == nullptr) return false;
 
-    // The header is read front to back, one read per field. Only a failing
-    // read call is an error: a file shorter than the header opens, and the
-    // fields behind its end stay zero.
-    unsigned char leadIn[8];
-    struct Field {
-        void* at;
-        std::size_t size;
-    } const fields[] = {
-        {leadIn, 8},
-        {header.wktPrj, sizeof(header.wktPrj)},
-        {&header.minX, 8},
-        {&header.minY, 8},
-        {&header.maxX, 8},
-        {&header.maxY, 8},
-        {&header.imageWidth, 4},
-        {&header.imageHeight, 4},
-        {&header.blockWidth, 4},
-        {&header.blockHeight, 4},
-        {&header.maxLevel, 4},
-        {&header.indexLevels, 4},
-    };
-    bool ok = true;
-    for (const Field& field : fields) {
-        std::size_t delivered = 0;
-        if (!vt::platform::ReadFile(fileHandle, field.at, field.size, &delivered)) {
-            ok = false;
-            break;
-        }
-    }
+    // Only a failing read call is an error: a file shorter than the header
+    // opens, and the fields behind its end stay zero. The eight lead-in bytes
+    // are read past and never kept.
+    unsigned char bytes[sizeof(PyramidHeader)] = {};
+    std::size_t delivered = 0;
+    const bool ok = vt::platform::ReadFileAt(fileHandle, 0, bytes, sizeof bytes, &delivered);
+    const std::size_t leadIn = sizeof(header.leadIn);
+    std::memcpy(reinterpret_cast<unsigned char*>(&header) + leadIn, bytes + leadIn, sizeof(header) - leadIn);
     // The projection text must end within its field; a writer that filled all
     // 256 bytes loses the last one rather than handing out an open string.
     header.wktPrj[sizeof(header.wktPrj) - 1] = '\0';
@@ -206,77 +208,70 @@ long long CVeltrane::FileSeekPos(void* file, long long distance, unsigned long m
 }
 
 bool CVeltrane::GetBlockImageSize(int level, int x, int y, int& size) {
-    long long position = 0, offset = 0;
-    int entrySize = 0;
-    if (!EntryPosition(header, header.maxLevel, level, x, y, position)) {
-        size = 0;
-        return false;
-    }
-    FileSeekPos(fileHandle, position, 0);
-    if (!ReadEntry(fileHandle, offset, entrySize)) {
+    long long position = 0;
+    Entry entry;
+    if (!EntryPosition(header, header.maxLevel, level, x, y, position) || !ReadEntry(fileHandle, position, entry)) {
         size = 0;  // never a size left over from another tile
         return false;
     }
-    lastEntryOffset = offset;
-    lastEntrySize = static_cast<unsigned int>(entrySize);
-    size = entrySize;
+    lastEntryOffset.store(entry.offset, std::memory_order_relaxed);
+    lastEntrySize.store(static_cast<unsigned int>(entry.size), std::memory_order_relaxed);
+    size = entry.size;
     return true;
 }
 
 bool CVeltrane::GetImage(int level, int x, int y, unsigned char** data, int& size) {
     // Held on every path until the caller's ReleaseBuffer().
     bufferLock.lock();
-    long long position = 0, offset = 0;
     if (data == nullptr) return false;
-    if (!EntryPosition(header, header.indexLevels, level, x, y, position)) {
+    long long position = 0;
+    Entry entry;
+    if (!EntryPosition(header, header.indexLevels, level, x, y, position) ||
+        !ReadEntry(fileHandle, position, entry) || !FileHoldsPayload(fileHandle, entry)) {
         size = 0;
         return false;
     }
-    FileSeekPos(fileHandle, position, 0);
-    if (!ReadEntry(fileHandle, offset, size)) return false;
-    if (size <= 0) return false;
-    if (FileSeekPos(fileHandle, offset, 0) == -1) return false;
-    unsigned long needed = static_cast<unsigned long>(size);
+    // The buffer only grows, and only to what the file holds; an allocation
+    // that fails is a failed read, not an exception.
+    const unsigned long needed = static_cast<unsigned long>(entry.size);
     if (tileBufferCapacity < needed) {
         delete[] tileBuffer;
-        tileBuffer = nullptr;
-        tileBufferCapacity = 0;
-        tileBuffer = new unsigned char[needed];
-        tileBufferCapacity = needed;
+        tileBuffer = new (std::nothrow) unsigned char[needed];
+        tileBufferCapacity = tileBuffer != nullptr ? needed : 0;
     }
-    if (!ReadExactly(fileHandle, tileBuffer, needed)) return false;
+    if (tileBuffer == nullptr || !ReadExactlyAt(fileHandle, entry.offset, tileBuffer, needed)) {
+        size = 0;
+        return false;
+    }
+    size = entry.size;
     *data = tileBuffer;
     return true;
 }
 
 bool CVeltrane::GetImage(int level, int x, int y, unsigned char* buffer, int& size) {
     if (buffer == nullptr) return false;
-    long long position = 0, offset = 0;
+    long long position = 0;
+    Entry entry;
     // When the two level counts differ, the caller sized its buffer from
     // another entry than the one read here: never write more than that size.
-    const bool limited = header.indexLevels != header.maxLevel;
-    int capacity = 0;
-    if (limited) {
-        if (!EntryPosition(header, header.maxLevel, level, x, y, position)) {
+    int capacity = INT_MAX;
+    if (header.indexLevels != header.maxLevel) {
+        if (!EntryPosition(header, header.maxLevel, level, x, y, position) ||
+            !ReadEntry(fileHandle, position, entry)) {
             size = 0;
             return false;
         }
-        FileSeekPos(fileHandle, position, 0);
-        if (!ReadEntry(fileHandle, offset, capacity)) {
-            size = 0;
-            return false;
-        }
+        capacity = entry.size;
     }
-    if (!EntryPosition(header, header.indexLevels, level, x, y, position)) {
+    if (!EntryPosition(header, header.indexLevels, level, x, y, position) ||
+        !ReadEntry(fileHandle, position, entry) || entry.size > capacity ||
+        !FileHoldsPayload(fileHandle, entry) ||
+        !ReadExactlyAt(fileHandle, entry.offset, buffer, static_cast<std::size_t>(entry.size))) {
         size = 0;
         return false;
     }
-    FileSeekPos(fileHandle, position, 0);
-    if (!ReadEntry(fileHandle, offset, size)) return false;
-    if (size <= 0) return false;
-    if (limited && size > capacity) return false;
-    if (FileSeekPos(fileHandle, offset, 0) == -1) return false;
-    return ReadExactly(fileHandle, buffer, static_cast<std::size_t>(size));
+    size = entry.size;
+    return true;
 }
 
 void CVeltrane::ReleaseBuffer() { bufferLock.unlock(); }

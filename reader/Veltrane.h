@@ -12,6 +12,7 @@
 #ifndef VELTRANE_VELTRANE_H
 #define VELTRANE_VELTRANE_H
 
+#include <atomic>
 #include <mutex>
 
 #if defined(_WIN32)
@@ -70,11 +71,15 @@ public:
     void GetBlockSize(unsigned long& width, unsigned long& height);
 
     // ---- tile index and payloads ----------------------------------------
+    // GetBlockImageSize and the buffer-filling GetImage may be called from any
+    // number of threads on one object at once.
     bool GetBlockImageSize(int level, int x, int y, int& size);
     // Reads into the object's buffer and leaves the buffer lock held on every
     // path, failures included: call ReleaseBuffer() once afterwards.
     bool GetImage(int level, int x, int y, unsigned char** data, int& size);
-    // Reads into the caller's buffer, which must hold GetBlockImageSize bytes.
+    // Reads into the caller's buffer, which must hold GetBlockImageSize bytes;
+    // it never writes more than that, and nothing for an entry the file
+    // cannot hold.
     bool GetImage(int level, int x, int y, unsigned char* buffer, int& size);
     void ReleaseBuffer();
 
@@ -130,13 +135,18 @@ private:
     CVeltrane(const CVeltrane&) = delete;
 
     // Moves the file pointer of `file` (0: from the start, 1: from the current
-    // position, 2: from the end); returns the new position or -1.
+    // position, 2: from the end); returns the new position or -1. The reading
+    // methods read at explicit offsets and never use the file pointer.
     long long FileSeekPos(void* file, long long distance, unsigned long moveMethod);
 
     void* fileHandle;
     PyramidHeader header;
-    long long lastEntryOffset;
-    unsigned int lastEntrySize;
+    // The entry the latest GetBlockImageSize read. Atomic because any number
+    // of threads may look sizes up at once (then each field holds what one of
+    // them stored); each atomic has the size and alignment of the plain
+    // integer, so the class layout is unchanged.
+    std::atomic<long long> lastEntryOffset;
+    std::atomic<unsigned int> lastEntrySize;
     unsigned char* tileBuffer;
     std::recursive_mutex bufferLock;
     unsigned long tileBufferCapacity;  // bytes allocated at tileBuffer

@@ -4,52 +4,25 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
+#include <algorithm>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "AllocationWatch.h"
 #include "PyramidWriter.h"
+#include "TilePyramids.h"
 #include "Veltrane.h"
 #include "support/TempDir.h"
 
 namespace {
 
+using vt::test::Fields;
+using vt::test::FullPyramid;
+using vt::test::PutLe;
 using vt::test::TempDir;
-using vt::writer::HeaderFields;
+using vt::test::TilePayload;
 using vt::writer::PyramidWriter;
-
-HeaderFields Fields(int maxLevel, int indexLevels) {
-    HeaderFields f;
-    f.wkt = "LOCAL_CS[\"test\"]";
-    f.maxX = f.maxY = 1024;
-    f.imageWidth = f.imageHeight = maxLevel <= 1 ? 256 : maxLevel <= 9 ? 256 << (maxLevel - 1) : 65536;
-    f.maxLevel = maxLevel;
-    f.indexLevels = indexLevels;
-    return f;
-}
-
-// A payload whose bytes tell which tile it belongs to.
-std::vector<unsigned char> TilePayload(int level, int x, int y) {
-    std::vector<unsigned char> p(10 + level * 7 + x * 3 + y);
-    for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<unsigned char>(level * 64 + x * 8 + y + i * 13);
-    return p;
-}
-
-// Every tile of a `levels`-level pyramid present.
-PyramidWriter FullPyramid(int levels) {
-    PyramidWriter w(Fields(levels, levels));
-    for (int l = 0; l < levels; ++l)
-        for (int y = 0; y < (1 << l); ++y)
-            for (int x = 0; x < (1 << l); ++x) w.SetTile(l, x, y, TilePayload(l, x, y));
-    return w;
-}
-
-void PutLe(std::vector<unsigned char>& bytes, size_t at, unsigned long long value, int n) {
-    for (int i = 0; i < n; ++i) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 class TileIndex : public ::testing::Test {
 protected:
@@ -337,59 +310,65 @@ TEST_F(TileIndex, ObjectBufferGrowsAndKeepsEachPayload) {
     }
 }
 
-// The pointer-returning overload holds the object's lock until ReleaseBuffer,
-// failures included; a second thread waits until then.
-void ExpectSecondReaderWaits(CVeltrane& v, bool firstCallSucceeds) {
-    unsigned char* data = nullptr;
-    int size = 0;
-    bool first = firstCallSucceeds ? v.GetImage(0, 0, 0, &data, size) : v.GetImage(5, 0, 0, &data, size);
-    EXPECT_EQ(first, firstCallSucceeds);
-    std::vector<unsigned char> seen = firstCallSucceeds ? std::vector<unsigned char>(data, data + size)
-                                                        : std::vector<unsigned char>();
-    std::atomic<bool> entered{false};
-    std::thread second([&] {
-        unsigned char* other = nullptr;
-        int otherSize = 0;
-        bool ok = v.GetImage(1, 1, 1, &other, otherSize);
-        entered = true;
-        EXPECT_TRUE(ok);
-        v.ReleaseBuffer();
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(entered.load()) << "the second reader did not wait for ReleaseBuffer";
-    if (firstCallSucceeds) {
-        EXPECT_EQ(std::vector<unsigned char>(data, data + size), seen);
+// A header claiming 21 or 22 levels puts the entries of the coarse levels past
+// 16 TiB, beyond the largest offset ext4 accepts. Such a lookup must fail and
+// touch nothing: a read taken from wherever the previous one ended handed the
+// size of one entry to GetBlockImageSize and another entry's payload to
+// GetImage, which then wrote 200 bytes into a buffer sized for 16.
+TEST_F(TileIndex, EntryBeyondTheLargestFileOffsetFailsAndWritesNothing) {
+    for (int levels : {21, 22}) {
+        std::vector<unsigned char> bytes = vt::writer::SerializeHeader(Fields(levels, levels));
+        bytes.resize(620, 0x5A);
+        PutLe(bytes, 320, 420, 8);  // first entry of the file: 16 bytes at 420
+        PutLe(bytes, 328, 16, 4);
+        PutLe(bytes, 332, 420, 8);  // second: 200 bytes at 420
+        PutLe(bytes, 340, 200, 4);
+        std::string file = Write(bytes);
+        for (int level = 0; level < 6; ++level) {
+            CVeltrane v;
+            ASSERT_TRUE(v.Veltrane(file.c_str()));
+            int told = -1;
+            EXPECT_FALSE(v.GetBlockImageSize(level, 0, 0, told)) << levels << " levels, level " << level;
+            EXPECT_EQ(told, 0);
+            const std::size_t room = static_cast<std::size_t>(std::max(told, 0));
+            std::vector<unsigned char> buffer(room + 256, 0xA5);
+            int size = -1;
+            EXPECT_FALSE(v.GetImage(level, 0, 0, buffer.data(), size)) << levels << " levels, level " << level;
+            EXPECT_EQ(size, 0);
+            EXPECT_EQ(std::count(buffer.begin() + room, buffer.end(), 0xA5), 256)
+                << "written beyond the size GetBlockImageSize reported";
+            EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), static_cast<long>(buffer.size()))
+                << "a failed read wrote into the buffer";
+        }
     }
-    v.ReleaseBuffer();
-    second.join();
-    EXPECT_TRUE(entered.load());
 }
 
-TEST_F(TileIndex, PointerOverloadSerialisesThreads) {
-    std::string file = Write(FullPyramid(2).Build());
+// An entry claiming 2^31 - 1 bytes in a 1 KB file: neither overload reads a
+// byte or allocates more than the file could hold.
+TEST_F(TileIndex, EntryLargerThanTheFileFailsWithoutAllocatingIt) {
+    PyramidWriter w(Fields(1, 1));
+    w.SetRawEntry(0, 332, 0x7FFFFFFF);
+    std::vector<unsigned char> bytes = w.Build();
+    bytes.resize(1024, 0x33);
+    std::string file = Write(bytes);
     CVeltrane v;
     ASSERT_TRUE(v.Veltrane(file.c_str()));
-    ExpectSecondReaderWaits(v, true);
-}
-
-TEST_F(TileIndex, FailedPointerCallStillHoldsTheLock) {
-    std::string file = Write(FullPyramid(2).Build());
-    CVeltrane v;
-    ASSERT_TRUE(v.Veltrane(file.c_str()));
-    ExpectSecondReaderWaits(v, false);
-}
-
-TEST_F(TileIndex, OwningThreadMayEnterTwice) {
-    std::string file = Write(FullPyramid(2).Build());
-    CVeltrane v;
-    ASSERT_TRUE(v.Veltrane(file.c_str()));
+    std::vector<unsigned char> buffer(2048, 0xA5);
+    vt::test::AllocationWatch watch;
+    int size = -1;
+    const bool filled = v.GetImage(0, 0, 0, buffer.data(), size);
+    const int filledSize = size;
     unsigned char* data = nullptr;
-    int size = 0;
-    ASSERT_TRUE(v.GetImage(0, 0, 0, &data, size));
-    ASSERT_TRUE(v.GetImage(1, 0, 1, &data, size));
-    EXPECT_EQ(std::vector<unsigned char>(data, data + size), TilePayload(1, 0, 1));
+    size = -1;
+    const bool pointed = v.GetImage(0, 0, 0, &data, size);
     v.ReleaseBuffer();
-    v.ReleaseBuffer();
+    const std::size_t largest = watch.Largest();
+    EXPECT_FALSE(filled);
+    EXPECT_EQ(filledSize, 0);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xA5), 2048) << "a failed read wrote into the buffer";
+    EXPECT_FALSE(pointed);
+    EXPECT_EQ(size, 0);
+    EXPECT_LE(largest, bytes.size());
 }
 
 }  // namespace

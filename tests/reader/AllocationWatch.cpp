@@ -1,0 +1,50 @@
+// Replacement of the global allocation functions that records the largest
+// request while an AllocationWatch is alive. Kept in a file of its own so
+// that the compiler never sees one of these operators inlined next to
+// another's malloc or free.
+#include "AllocationWatch.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<bool> gWatching{false};
+std::atomic<std::size_t> gLargest{0};
+
+void* Allocate(std::size_t bytes) {
+    if (gWatching.load()) {
+        std::size_t seen = gLargest.load();
+        while (bytes > seen && !gLargest.compare_exchange_weak(seen, bytes)) {
+        }
+    }
+    return std::malloc(bytes != 0 ? bytes : 1);
+}
+
+}  // namespace
+
+namespace vt {
+namespace test {
+
+AllocationWatch::AllocationWatch() {
+    gLargest = 0;
+    gWatching = true;
+}
+AllocationWatch::~AllocationWatch() { gWatching = false; }
+std::size_t AllocationWatch::Largest() const { return gLargest.load(); }
+
+}  // namespace test
+}  // namespace vt
+
+void* operator new(std::size_t bytes) {
+    if (void* p = Allocate(bytes)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t bytes) { return operator new(bytes); }
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return Allocate(bytes); }
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return Allocate(bytes); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
