@@ -101,12 +101,55 @@ bool ReadEntry(void* file, long long position, Entry& entry) {
     return true;
 }
 
+// What one thread last learnt about one object's file: the entry its latest
+// size lookup read, and the file's length. A host reads a tile by looking its
+// size up and then reading it, so the tile read finds the entry here and
+// needs one read call, not two; and it reads exactly the entry whose size the
+// host sized its buffer from. Each thread has its own record, so it needs no
+// lock. Opening a file or destroying an object anywhere bumps the
+// generation, which retires every thread's record: a record never outlives
+// the file it describes, even when a new object takes an old one's address.
+struct ThreadLookup {
+    const CVeltrane* reader = nullptr;
+    unsigned long long generation = 0;
+    long long entryPosition = -1;  // of the entry below; -1: none
+    Entry entry{0, 0};
+    long long fileLength = -1;     // -1: not learnt yet
+};
+
+std::atomic<unsigned long long> gFileGeneration{0};
+thread_local ThreadLookup tLookup;
+
+ThreadLookup& LookupOf(const CVeltrane* reader) {
+    ThreadLookup& lookup = tLookup;
+    unsigned long long generation = gFileGeneration.load();
+    if (lookup.reader != reader || lookup.generation != generation) {
+        lookup = ThreadLookup();
+        lookup.reader = reader;
+        lookup.generation = generation;
+    }
+    return lookup;
+}
+
+// The entry at `position`: the one this thread's last size lookup read when
+// it was that one, otherwise read from the file.
+bool EntryAt(void* file, ThreadLookup& lookup, long long position, Entry& entry) {
+    if (position == lookup.entryPosition) {
+        entry = lookup.entry;
+        return true;
+    }
+    return ReadEntry(file, position, entry);
+}
+
 // Whether the entry names a payload that lies wholly within the file. Checked
 // before any byte is read or any buffer allocated, so that a damaged entry
-// costs nothing.
-bool FileHoldsPayload(void* file, const Entry& entry) {
+// costs nothing. A file that grew since its length was learnt is asked again.
+bool FileHoldsPayload(void* file, ThreadLookup& lookup, const Entry& entry) {
     if (entry.size <= 0 || entry.offset < 0 || entry.offset > LLONG_MAX - entry.size) return false;
-    return entry.offset + entry.size <= vt::platform::FileLength(file);
+    const long long end = entry.offset + entry.size;
+    if (end <= lookup.fileLength) return true;
+    lookup.fileLength = vt::platform::FileLength(file);
+    return end <= lookup.fileLength;
 }
 
 }  // namespace
@@ -117,6 +160,7 @@ CVeltrane::CVeltrane()
 }
 
 CVeltrane::~CVeltrane() {
+    gFileGeneration.fetch_add(1);
     if (fileHandle != nullptr) {
         vt::platform::CloseFile(fileHandle);
         fileHandle = nullptr;
@@ -139,6 +183,7 @@ CVeltrane& CVeltrane::operator=(const CVeltrane& other) {
 
 bool CVeltrane::Veltrane(const char* fileName) {
     if (fileName == nullptr) return false;
+    gFileGeneration.fetch_add(1);
     // Opening again replaces the earlier file; its header goes with it.
     if (fileHandle != nullptr) {
         vt::platform::CloseFile(fileHandle);
@@ -216,6 +261,9 @@ bool CVeltrane::GetBlockImageSize(int level, int x, int y, int& size) {
     }
     lastEntryOffset.store(entry.offset, std::memory_order_relaxed);
     lastEntrySize.store(static_cast<unsigned int>(entry.size), std::memory_order_relaxed);
+    ThreadLookup& lookup = LookupOf(this);
+    lookup.entryPosition = position;
+    lookup.entry = entry;
     size = entry.size;
     return true;
 }
@@ -224,10 +272,11 @@ bool CVeltrane::GetImage(int level, int x, int y, unsigned char** data, int& siz
     // Held on every path until the caller's ReleaseBuffer().
     bufferLock.lock();
     if (data == nullptr) return false;
+    ThreadLookup& lookup = LookupOf(this);
     long long position = 0;
     Entry entry;
     if (!EntryPosition(header, header.indexLevels, level, x, y, position) ||
-        !ReadEntry(fileHandle, position, entry) || !FileHoldsPayload(fileHandle, entry)) {
+        !EntryAt(fileHandle, lookup, position, entry) || !FileHoldsPayload(fileHandle, lookup, entry)) {
         size = 0;
         return false;
     }
@@ -250,6 +299,7 @@ bool CVeltrane::GetImage(int level, int x, int y, unsigned char** data, int& siz
 
 bool CVeltrane::GetImage(int level, int x, int y, unsigned char* buffer, int& size) {
     if (buffer == nullptr) return false;
+    ThreadLookup& lookup = LookupOf(this);
     long long position = 0;
     Entry entry;
     // When the two level counts differ, the caller sized its buffer from
@@ -257,15 +307,15 @@ bool CVeltrane::GetImage(int level, int x, int y, unsigned char* buffer, int& si
     int capacity = INT_MAX;
     if (header.indexLevels != header.maxLevel) {
         if (!EntryPosition(header, header.maxLevel, level, x, y, position) ||
-            !ReadEntry(fileHandle, position, entry)) {
+            !EntryAt(fileHandle, lookup, position, entry)) {
             size = 0;
             return false;
         }
         capacity = entry.size;
     }
     if (!EntryPosition(header, header.indexLevels, level, x, y, position) ||
-        !ReadEntry(fileHandle, position, entry) || entry.size > capacity ||
-        !FileHoldsPayload(fileHandle, entry) ||
+        !EntryAt(fileHandle, lookup, position, entry) || entry.size > capacity ||
+        !FileHoldsPayload(fileHandle, lookup, entry) ||
         !ReadExactlyAt(fileHandle, entry.offset, buffer, static_cast<std::size_t>(entry.size))) {
         size = 0;
         return false;

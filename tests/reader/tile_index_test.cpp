@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -369,6 +370,41 @@ TEST_F(TileIndex, EntryLargerThanTheFileFailsWithoutAllocatingIt) {
     EXPECT_FALSE(pointed);
     EXPECT_EQ(size, 0);
     EXPECT_LE(largest, bytes.size());
+}
+
+// A tile read may reuse the entry this thread's size lookup just read, but
+// never one read in another file: not after reopening, and not when a new
+// object takes the storage of a destroyed one.
+TEST_F(TileIndex, TileReadNeverUsesAnEntryOfAnotherFile) {
+    std::string first = Write(FullPyramid(2).Build());
+    PyramidWriter w(Fields(2, 2));
+    w.SetTile(0, 0, 0, std::vector<unsigned char>(100, 1));  // moves tile (1,0,0) elsewhere
+    w.SetTile(1, 0, 0, {9, 8, 7});
+    std::string second = Write(w.Build());
+    auto expectSecondFilesTile = [](CVeltrane& v) {
+        std::vector<unsigned char> buffer(64, 0);
+        int size = 0;
+        ASSERT_TRUE(v.GetImage(1, 0, 0, buffer.data(), size));
+        ASSERT_EQ(size, 3);
+        const std::vector<unsigned char> expected{9, 8, 7};
+        EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + 3), expected);
+    };
+    int size = 0;
+    {
+        CVeltrane v;
+        ASSERT_TRUE(v.Veltrane(first.c_str()));
+        ASSERT_TRUE(v.GetBlockImageSize(1, 0, 0, size));
+        ASSERT_TRUE(v.Veltrane(second.c_str()));
+        expectSecondFilesTile(v);
+    }
+    std::optional<CVeltrane> slot;
+    slot.emplace();
+    ASSERT_TRUE(slot->Veltrane(first.c_str()));
+    ASSERT_TRUE(slot->GetBlockImageSize(1, 0, 0, size));
+    slot.reset();
+    slot.emplace();
+    ASSERT_TRUE(slot->Veltrane(second.c_str()));
+    expectSecondFilesTile(*slot);
 }
 
 }  // namespace
