@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "EntryMemo.h"
 #include "Platform.h"
 
 // The atomic last-entry fields keep the layout the plain integers had.
@@ -86,14 +87,11 @@ bool EntryPosition(const PyramidHeader& header, int levels, int level, int x, in
            !__builtin_add_overflow(position, kIndexStart, &position);
 }
 
-struct Entry {
-    long long offset;  // of the payload's first byte
-    int size;          // payload bytes; 0: no payload
-};
+using vt::TileEntry;
 
 // Reads the 12-byte entry at `position`. An entry cut short by the end of the
 // file, or lying beyond it, is no entry at all.
-bool ReadEntry(void* file, long long position, Entry& entry) {
+bool ReadEntry(void* file, long long position, TileEntry& entry) {
     unsigned char bytes[12];
     if (!ReadExactlyAt(file, position, bytes, sizeof bytes)) return false;
     entry.offset = ReadLe64(bytes);
@@ -101,72 +99,46 @@ bool ReadEntry(void* file, long long position, Entry& entry) {
     return true;
 }
 
-// What one thread last learnt about one object's file: the entry its latest
-// size lookup read, and the file's length. A host reads a tile by looking its
-// size up and then reading it, so the tile read finds the entry here and
-// needs one read call, not two; and it reads exactly the entry whose size the
-// host sized its buffer from. Each thread has its own record, so it needs no
-// lock. Opening a file or destroying an object anywhere bumps the
-// generation, which retires every thread's record: a record never outlives
-// the file it describes, even when a new object takes an old one's address.
-struct ThreadLookup {
-    const CVeltrane* reader = nullptr;
-    unsigned long long generation = 0;
-    long long entryPosition = -1;  // of the entry below; -1: none
-    Entry entry{0, 0};
-    long long fileLength = -1;     // -1: not learnt yet
-};
-
-std::atomic<unsigned long long> gFileGeneration{0};
-thread_local ThreadLookup tLookup;
-
-ThreadLookup& LookupOf(const CVeltrane* reader) {
-    ThreadLookup& lookup = tLookup;
-    unsigned long long generation = gFileGeneration.load();
-    if (lookup.reader != reader || lookup.generation != generation) {
-        lookup = ThreadLookup();
-        lookup.reader = reader;
-        lookup.generation = generation;
-    }
-    return lookup;
-}
-
-// The entry at `position`: the one this thread's last size lookup read when
-// it was that one, otherwise read from the file.
-bool EntryAt(void* file, ThreadLookup& lookup, long long position, Entry& entry) {
-    if (position == lookup.entryPosition) {
-        entry = lookup.entry;
-        return true;
-    }
+// The entry at `position`: from the object's memo when a size lookup put it
+// there, otherwise read from the file.
+bool EntryAt(void* file, const vt::EntryMemo* memo, long long position, TileEntry& entry) {
+    if (memo != nullptr && memo->Get(position, entry)) return true;
     return ReadEntry(file, position, entry);
 }
 
 // Whether the entry names a payload that lies wholly within the file. Checked
 // before any byte is read or any buffer allocated, so that a damaged entry
 // costs nothing. A file that grew since its length was learnt is asked again.
-bool FileHoldsPayload(void* file, ThreadLookup& lookup, const Entry& entry) {
+bool FileHoldsPayload(void* file, vt::EntryMemo* memo, const TileEntry& entry) {
     if (entry.size <= 0 || entry.offset < 0 || entry.offset > LLONG_MAX - entry.size) return false;
     const long long end = entry.offset + entry.size;
-    if (end <= lookup.fileLength) return true;
-    lookup.fileLength = vt::platform::FileLength(file);
-    return end <= lookup.fileLength;
+    if (memo != nullptr && end <= memo->fileLength.load(std::memory_order_relaxed)) return true;
+    const long long length = vt::platform::FileLength(file);
+    if (memo != nullptr) memo->fileLength.store(length, std::memory_order_relaxed);
+    return end <= length;
 }
 
 }  // namespace
 
 CVeltrane::CVeltrane()
-    : fileHandle(nullptr), lastEntryOffset(0), lastEntrySize(0), tileBuffer(nullptr), tileBufferCapacity(0) {
+    : fileHandle(nullptr),
+      lastEntryOffset(0),
+      lastEntrySize(0),
+      tileBuffer(nullptr),
+      tileBufferCapacity(0),
+      entryMemo(new (std::nothrow) vt::EntryMemo) {
     std::memset(&header, 0, sizeof(header));
 }
 
 CVeltrane::~CVeltrane() {
-    gFileGeneration.fetch_add(1);
     if (fileHandle != nullptr) {
         vt::platform::CloseFile(fileHandle);
         fileHandle = nullptr;
     }
     delete[] tileBuffer;
     tileBuffer = nullptr;
+    delete entryMemo;
+    entryMemo = nullptr;
 }
 
 // A copy takes what the getters need: the header and the last entry looked
@@ -183,7 +155,7 @@ CVeltrane& CVeltrane::operator=(const CVeltrane& other) {
 
 bool CVeltrane::Veltrane(const char* fileName) {
     if (fileName == nullptr) return false;
-    gFileGeneration.fetch_add(1);
+    if (entryMemo != nullptr) entryMemo->Clear();
     // Opening again replaces the earlier file; its header goes with it.
     if (fileHandle != nullptr) {
         vt::platform::CloseFile(fileHandle);
@@ -254,16 +226,14 @@ long long CVeltrane::FileSeekPos(void* file, long long distance, unsigned long m
 
 bool CVeltrane::GetBlockImageSize(int level, int x, int y, int& size) {
     long long position = 0;
-    Entry entry;
+    TileEntry entry;
     if (!EntryPosition(header, header.maxLevel, level, x, y, position) || !ReadEntry(fileHandle, position, entry)) {
         size = 0;  // never a size left over from another tile
         return false;
     }
     lastEntryOffset.store(entry.offset, std::memory_order_relaxed);
     lastEntrySize.store(static_cast<unsigned int>(entry.size), std::memory_order_relaxed);
-    ThreadLookup& lookup = LookupOf(this);
-    lookup.entryPosition = position;
-    lookup.entry = entry;
+    if (entryMemo != nullptr) entryMemo->Put(position, entry);
     size = entry.size;
     return true;
 }
@@ -272,11 +242,10 @@ bool CVeltrane::GetImage(int level, int x, int y, unsigned char** data, int& siz
     // Held on every path until the caller's ReleaseBuffer().
     bufferLock.lock();
     if (data == nullptr) return false;
-    ThreadLookup& lookup = LookupOf(this);
     long long position = 0;
-    Entry entry;
+    TileEntry entry;
     if (!EntryPosition(header, header.indexLevels, level, x, y, position) ||
-        !EntryAt(fileHandle, lookup, position, entry) || !FileHoldsPayload(fileHandle, lookup, entry)) {
+        !EntryAt(fileHandle, entryMemo, position, entry) || !FileHoldsPayload(fileHandle, entryMemo, entry)) {
         size = 0;
         return false;
     }
@@ -299,23 +268,22 @@ bool CVeltrane::GetImage(int level, int x, int y, unsigned char** data, int& siz
 
 bool CVeltrane::GetImage(int level, int x, int y, unsigned char* buffer, int& size) {
     if (buffer == nullptr) return false;
-    ThreadLookup& lookup = LookupOf(this);
     long long position = 0;
-    Entry entry;
+    TileEntry entry;
     // When the two level counts differ, the caller sized its buffer from
     // another entry than the one read here: never write more than that size.
     int capacity = INT_MAX;
     if (header.indexLevels != header.maxLevel) {
         if (!EntryPosition(header, header.maxLevel, level, x, y, position) ||
-            !EntryAt(fileHandle, lookup, position, entry)) {
+            !EntryAt(fileHandle, entryMemo, position, entry)) {
             size = 0;
             return false;
         }
         capacity = entry.size;
     }
     if (!EntryPosition(header, header.indexLevels, level, x, y, position) ||
-        !EntryAt(fileHandle, lookup, position, entry) || entry.size > capacity ||
-        !FileHoldsPayload(fileHandle, lookup, entry) ||
+        !EntryAt(fileHandle, entryMemo, position, entry) || entry.size > capacity ||
+        !FileHoldsPayload(fileHandle, entryMemo, entry) ||
         !ReadExactlyAt(fileHandle, entry.offset, buffer, static_cast<std::size_t>(entry.size))) {
         size = 0;
         return false;

@@ -36,6 +36,10 @@ enum OutputType {
     OutputRGBA = 5          // 4 bytes a pixel
 };
 
+namespace vt {
+class EntryMemo;  // the reader's internal memo of index entries
+}
+
 #pragma pack(push, 1)
 // The first 320 bytes of every pyramid file, little-endian, no gaps.
 struct PyramidHeader {
@@ -150,6 +154,9 @@ private:
     unsigned char* tileBuffer;
     std::recursive_mutex bufferLock;
     unsigned long tileBufferCapacity;  // bytes allocated at tileBuffer
+    // Index entries the size lookups read, so that the tile read that follows
+    // reads only the payload; null when it could not be allocated.
+    vt::EntryMemo* entryMemo;
 };
 
 #if !defined(VELTRANE_EDITION_TERRAIN)
