@@ -76,6 +76,20 @@ void BM_Ours(benchmark::State& state) {
     SetRate(state, c);
 }
 
+// The per-tile fixed cost before any pixel: reading a tile's header and
+// preparing the decoder (the information calls pay it too).
+void BM_ReadHeader(benchmark::State& state) {
+    const Corpus& c = GetCorpus(false, static_cast<int>(state.range(0)));
+    const std::vector<uint8_t>& s = c.compact.front();
+    for (auto _ : state) {
+        CJpegDecoder decoder;
+        int w, h, headerLength;
+        benchmark::DoNotOptimize(decoder.ReadHeader(s.data(), static_cast<int>(s.size()), w, h, headerLength));
+        benchmark::DoNotOptimize(&decoder);
+        benchmark::ClobberMemory();
+    }
+}
+
 void BM_TjDecompress2(benchmark::State& state) {
     const Corpus& c = GetCorpus(state.range(0) != 0, static_cast<int>(state.range(1)));
     std::vector<uint8_t> out(static_cast<size_t>(c.width) * c.height * 3);
@@ -146,6 +160,7 @@ void Sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK_TEMPLATE(BM_Ours, 3)->Apply(Sizes);
 BENCHMARK_TEMPLATE(BM_Ours, 4)->Apply(Sizes);
 BENCHMARK_TEMPLATE(BM_Ours, 3, true)->Name("BM_OursPortable<3>")->Apply(Sizes);
+BENCHMARK(BM_ReadHeader)->ArgName("q")->Arg(75);
 BENCHMARK(BM_TjDecompress2)->Apply(Sizes);
 BENCHMARK(BM_LibjpegIfast)->Apply(Sizes);
 
