@@ -5,6 +5,7 @@
 
 #include "jpeg/JpegEntropy.h"
 #include "jpeg/JpegKernels.h"
+#include "jpeg/JpegTables.h"
 
 using namespace vt::jpeg;
 
@@ -26,19 +27,18 @@ inline void CJpegDecoder::InverseDct(const int16_t* coefficients, bool hasAc, ui
     const uint16_t* multipliers = blockIndex < 4 ? lumaQuant : chromaQuant;
     if (!hasAc) {
         const uint32_t dc = static_cast<uint32_t>(coefficients[0] * static_cast<int32_t>(multipliers[0]));
-        std::memset(samples, rangeLimit[384 + ((dc >> 5) & 1023)], 64);
+        std::memset(samples, kRangeLimit.entry[384 + ((dc >> 5) & 1023)], 64);
         return;
     }
-    Kernels::InverseDct(coefficients, multipliers, rangeLimit, samples);
+    Kernels::InverseDct(coefficients, multipliers, kRangeLimit.entry, samples);
 }
 
 template <class Kernels, int BytesPerPixel>
 inline void CJpegDecoder::ConvertMcu(const uint8_t* samples, uint8_t* pixels, size_t stride) {
-    const ColorTables tables{crToR, crToG, cbToB, cbToG, rangeLimit};
     if (BytesPerPixel == 3)
-        Kernels::ConvertMcu24(samples, tables, pixels, stride);
+        Kernels::ConvertMcu24(samples, kColorTables, pixels, stride);
     else
-        Kernels::ConvertMcu32(samples, tables, pixels, stride);
+        Kernels::ConvertMcu32(samples, kColorTables, pixels, stride);
 }
 
 template <class Kernels, int BytesPerPixel>

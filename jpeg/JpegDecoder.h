@@ -20,24 +20,18 @@
 #include <cstddef>
 #include <cstdint>
 
-// One Huffman table expanded for decoding (T.81 Annex C / F.2.2.3).
-struct DerivedHuffmanTable {
-    int32_t minCode[17];      // [l]: smallest code of length l
-    int32_t maxCode[18];      // [l]: largest code of length l, -1 if none; [17] is a sentinel
-    int32_t valueOffset[17];  // [l]: index in symbols of the first code of length l
-    uint8_t codeCounts[17];   // the BITS list
-    uint8_t symbols[256];     // HUFFVAL in code order
-    int32_t lookLength[256];  // 8-bit lookahead: code length, 0 if longer than 8 bits
-    uint8_t lookSymbol[256];  // 8-bit lookahead: symbol where lookLength != 0
-};
+struct DerivedHuffmanTable;  // jpeg/JpegTables.h
 
 struct CJpegDecoderTestAccess;
 
 class CJpegDecoder {
 public:
     // Reads the header of the stream of `streamLength` bytes (header
-    // included), prepares the tables and reports the image size and the
-    // header's length (6). False for a stream that cannot be decoded.
+    // included), prepares the decoder (predictors, bit reader, the
+    // dequantisation multipliers of the stream's quality) and reports the
+    // image size and the header's length (6). False for a stream that cannot
+    // be decoded. The other tables are constants shared by every decoder
+    // (jpeg/JpegTables.h).
     bool ReadHeader(const unsigned char* stream, int streamLength, int& width, int& height, int& headerLength);
     // Decode the whole image as blue-green-red (24) or blue-green-red-255
     // (32) pixels, rows top to bottom. `entropyData` = stream + headerLength.
@@ -47,14 +41,11 @@ public:
 private:
     friend struct CJpegDecoderTestAccess;
 
-    // Table construction (JpegTables.cpp).
+    // Per-stream preparation (JpegTables.cpp): the decoding state and the
+    // dequantisation multipliers, the only tables that follow the stream.
     void InitTables();
-    void BuildRangeLimitTable();
-    void BuildColorTables();
     void BuildQuantTables();
     void ScaleQuantTable(uint16_t* table);
-    void BuildHuffmanTables();
-    static void BuildDerivedTable(const uint8_t* bits, const uint8_t* values, DerivedHuffmanTable& table);
 
     // Entropy decoding (JpegEntropy.h, inlined into the MCU loop). The bit
     // reader's fields are copied into a BitReader for the length of one MCU
@@ -94,17 +85,8 @@ private:
 
     uint16_t quality;
     uint16_t qualityScale;
-    uint8_t rangeLimit[1408];
-    int32_t crToR[256];
-    int32_t crToG[256];
-    int32_t cbToB[256];
-    int32_t cbToG[256];
     uint16_t lumaQuant[64];
     uint16_t chromaQuant[64];
-    DerivedHuffmanTable dcLumaTable;
-    DerivedHuffmanTable acLumaTable;
-    DerivedHuffmanTable dcChromaTable;
-    DerivedHuffmanTable acChromaTable;
     uint16_t width;
     uint16_t height;
     int32_t dcPredY;

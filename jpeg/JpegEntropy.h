@@ -111,8 +111,8 @@ inline void ClearBlock(int16_t* coefficients) {
 __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex) {
     using namespace vt::jpeg;
     const bool luma = blockIndex < 4;
-    const DerivedHuffmanTable& dcTable = luma ? dcLumaTable : dcChromaTable;
-    const DerivedHuffmanTable& acTable = luma ? acLumaTable : acChromaTable;
+    const DerivedHuffmanTable& dcTable = luma ? kDcLumaTable : kDcChromaTable;
+    const DerivedHuffmanTable& acTable = luma ? kAcLumaTable : kAcChromaTable;
     const FastAcTable& fastAc = luma ? kFastAcLuma : kFastAcChroma;
     int32_t& predictor = luma ? dcPredY : (blockIndex == 4 ? dcPredCb : dcPredCr);
 

@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "jpeg/JpegTables.h"
+
 namespace vt {
 namespace jpeg {
 
@@ -32,6 +34,9 @@ struct ColorTables {
     const int32_t* cbToG;
     const uint8_t* rangeLimit;  // the 1408-byte clamping table
 };
+
+inline constexpr ColorTables kColorTables{kColorConversion.crToR, kColorConversion.crToG, kColorConversion.cbToB,
+                                          kColorConversion.cbToG, kRangeLimit.entry};
 
 void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t* rangeLimit,
                         uint8_t* samples);

@@ -1,11 +1,26 @@
 // Constant tables of the compact JPEG decoder: the ITU-T T.81 Annex K tables
 // that a compact stream never carries, the AAN scale factors, the zig-zag
-// order, sign extension, and the wide lookahead tables that the fast entropy
-// decoder derives from the Huffman tables at compile time.
+// order, sign extension, and everything derived from them that does not
+// depend on the stream: the clamping table, the colour conversion tables,
+// the four decoding Huffman tables and the wide lookahead tables of the fast
+// entropy decoder. All of them are built at compile time, once for every
+// decoder; only the dequantisation multipliers, which follow the stream's
+// quality, are built per stream (CJpegDecoder::ReadHeader).
 #ifndef VELTRANE_JPEG_TABLES_H
 #define VELTRANE_JPEG_TABLES_H
 
 #include <cstdint>
+
+// One Huffman table expanded for decoding (T.81 Annex C / F.2.2.3).
+struct DerivedHuffmanTable {
+    int32_t minCode[17];      // [l]: smallest code of length l
+    int32_t maxCode[18];      // [l]: largest code of length l, -1 if none; [17] is a sentinel
+    int32_t valueOffset[17];  // [l]: index in symbols of the first code of length l
+    uint8_t codeCounts[17];   // the BITS list
+    uint8_t symbols[256];     // HUFFVAL in code order
+    int32_t lookLength[256];  // 8-bit lookahead: code length, 0 if longer than 8 bits
+    uint8_t lookSymbol[256];  // 8-bit lookahead: symbol where lookLength != 0
+};
 
 namespace vt {
 namespace jpeg {
@@ -138,6 +153,101 @@ constexpr FastAcTable MakeFastAcTable(const uint8_t* bits, const uint8_t* values
 
 inline constexpr FastAcTable kFastAcLuma = MakeFastAcTable(kAcLumaBits, kAcLumaValues);
 inline constexpr FastAcTable kFastAcChroma = MakeFastAcTable(kAcChromaBits, kAcChromaValues);
+
+// ---------------------------------------------------------------------------
+// Decoding Huffman tables: the T.81 Annex C code assignment and the F.2.2.3
+// decoder tables (MINCODE, MAXCODE, VALPTR), plus an 8-bit lookahead that
+// resolves the codes of up to 8 bits with one access. Entries for lengths
+// without codes (and lookahead entries of longer codes) are never read.
+constexpr DerivedHuffmanTable BuildDerivedTable(const uint8_t* bits, const uint8_t* values) {
+    DerivedHuffmanTable table{};
+    int count = 0;
+    for (int l = 1; l <= 16; ++l) {
+        table.codeCounts[l] = bits[l];
+        count += bits[l];
+    }
+    for (int i = 0; i < count; ++i) table.symbols[i] = values[i];
+
+    const CanonicalCodes codes = MakeCanonicalCodes(bits);
+    int p = 0;
+    for (int l = 1; l <= 16; ++l) {
+        if (bits[l] > 0) {
+            table.valueOffset[l] = p;
+            table.minCode[l] = codes.code[p];
+            p += bits[l];
+            table.maxCode[l] = codes.code[p - 1];
+        } else {
+            table.maxCode[l] = -1;
+        }
+    }
+    table.maxCode[17] = 0xFFFFF;
+
+    p = 0;
+    for (int l = 1; l <= 8; ++l) {
+        for (int i = 0; i < bits[l]; ++i, ++p) {
+            const int first = codes.code[p] << (8 - l);
+            for (int j = 0; j < (1 << (8 - l)); ++j) {
+                table.lookLength[first + j] = l;
+                table.lookSymbol[first + j] = values[p];
+            }
+        }
+    }
+    return table;
+}
+
+inline constexpr DerivedHuffmanTable kDcLumaTable = BuildDerivedTable(kDcLumaBits, kDcLumaValues);
+inline constexpr DerivedHuffmanTable kAcLumaTable = BuildDerivedTable(kAcLumaBits, kAcLumaValues);
+inline constexpr DerivedHuffmanTable kDcChromaTable = BuildDerivedTable(kDcChromaBits, kDcChromaValues);
+inline constexpr DerivedHuffmanTable kAcChromaTable = BuildDerivedTable(kAcChromaBits, kAcChromaValues);
+
+// ---------------------------------------------------------------------------
+// Clamping table, read through two windows: from entry 256 it clamps
+// -256..639 to 0..255 (colour conversion); from entry 384 it maps a 10-bit
+// two's-complement value m to m + 128 clamped to 0..255 (inverse DCT), so
+// that wildly out-of-range IDCT outputs wrap onto a clamped value instead of
+// indexing outside the table.
+//   0..255: 0   256..511: 0..255   512..895: 255   896..1279: 0   1280..1407: 0..127
+struct RangeLimitTable {
+    uint8_t entry[1408];
+};
+
+constexpr RangeLimitTable BuildRangeLimitTable() {
+    RangeLimitTable t{};
+    for (int i = 0; i < 256; ++i) t.entry[256 + i] = static_cast<uint8_t>(i);
+    for (int i = 512; i < 896; ++i) t.entry[i] = 255;
+    for (int i = 0; i < 128; ++i) t.entry[1280 + i] = static_cast<uint8_t>(i);
+    return t;
+}
+
+inline constexpr RangeLimitTable kRangeLimit = BuildRangeLimitTable();
+
+// ---------------------------------------------------------------------------
+// JFIF YCbCr -> RGB in 16.16 fixed point:
+//   R = Y + 1.40200 (Cr-128), G = Y - 0.34414 (Cb-128) - 0.71414 (Cr-128),
+//   B = Y + 1.77200 (Cb-128),
+// each coefficient x 65536 + 0.5, truncated. The green terms stay unshifted:
+// the converter adds one of each and shifts the sum once.
+struct ColorConversionTables {
+    int32_t crToR[256];
+    int32_t crToG[256];
+    int32_t cbToB[256];
+    int32_t cbToG[256];
+};
+
+constexpr ColorConversionTables BuildColorTables() {
+    constexpr int32_t kCrR = 91881, kCbB = 116130, kCrG = 46802, kCbG = 22554;
+    ColorConversionTables t{};
+    for (int c = 0; c < 256; ++c) {
+        const int32_t x = c - 128;
+        t.crToR[c] = (kCrR * x + 32768) >> 16;
+        t.cbToB[c] = (kCbB * x + 32768) >> 16;
+        t.crToG[c] = -kCrG * x;
+        t.cbToG[c] = -kCbG * x + 32768;
+    }
+    return t;
+}
+
+inline constexpr ColorConversionTables kColorConversion = BuildColorTables();
 
 }  // namespace jpeg
 }  // namespace vt

@@ -12,15 +12,6 @@ struct CJpegDecoderTestAccess {
     static uint16_t QualityScale(const CJpegDecoder& d) { return d.qualityScale; }
     static const uint16_t* LumaQuant(const CJpegDecoder& d) { return d.lumaQuant; }
     static const uint16_t* ChromaQuant(const CJpegDecoder& d) { return d.chromaQuant; }
-    static const uint8_t* RangeLimit(const CJpegDecoder& d) { return d.rangeLimit; }
-    static const int32_t* CrToR(const CJpegDecoder& d) { return d.crToR; }
-    static const int32_t* CrToG(const CJpegDecoder& d) { return d.crToG; }
-    static const int32_t* CbToB(const CJpegDecoder& d) { return d.cbToB; }
-    static const int32_t* CbToG(const CJpegDecoder& d) { return d.cbToG; }
-    static const DerivedHuffmanTable& DcLuma(const CJpegDecoder& d) { return d.dcLumaTable; }
-    static const DerivedHuffmanTable& AcLuma(const CJpegDecoder& d) { return d.acLumaTable; }
-    static const DerivedHuffmanTable& DcChroma(const CJpegDecoder& d) { return d.dcChromaTable; }
-    static const DerivedHuffmanTable& AcChroma(const CJpegDecoder& d) { return d.acChromaTable; }
     static int32_t BytesLeft(const CJpegDecoder& d) { return d.bytesLeft; }
     static int32_t DcPredY(const CJpegDecoder& d) { return d.dcPredY; }
 

@@ -20,14 +20,11 @@ using A = CJpegDecoderTestAccess;
 using vt_jpeg_test::BitWriter;
 using vt_jpeg_test::MakeStream;
 
-// A decoder prepared for `quality`, whose tables the kernels borrow.
+// A decoder prepared for `quality`, whose multipliers the kernels borrow.
 struct Prepared {
     explicit Prepared(int quality) : stream(MakeStream(16, 16, quality, {0})) {
         int w, h, hl;
         EXPECT_TRUE(d.ReadHeader(stream.data(), static_cast<int>(stream.size()), w, h, hl));
-    }
-    vt::jpeg::ColorTables Colors() const {
-        return {A::CrToR(d), A::CrToG(d), A::CbToB(d), A::CbToG(d), A::RangeLimit(d)};
     }
     std::vector<uint8_t> stream;
     CJpegDecoder d;
@@ -61,7 +58,7 @@ TEST(InverseDct, DcOnlyBlockIsFlat) {
             int16_t c[64] = {};
             c[0] = static_cast<int16_t>(d);
             uint8_t out[64];
-            f.idct(c, A::LumaQuant(p.d), A::RangeLimit(p.d), out);
+            f.idct(c, A::LumaQuant(p.d), vt::jpeg::kRangeLimit.entry, out);
             for (uint8_t s : out) ASSERT_EQ(s, expected) << "d = " << d;
         }
     }
@@ -76,7 +73,7 @@ TEST(InverseDct, FirstHorizontalFrequencyIsAFallingCosine) {
         int16_t c[64] = {};
         c[1] = 20;
         uint8_t out[64];
-        f.idct(c, A::LumaQuant(p.d), A::RangeLimit(p.d), out);
+        f.idct(c, A::LumaQuant(p.d), vt::jpeg::kRangeLimit.entry, out);
         for (int r = 0; r < 8; ++r)
             for (int k = 0; k < 8; ++k) {
                 if (k > 0) {
@@ -108,8 +105,8 @@ TEST(InverseDct, FormsAgreeIncludingOverflow) {
                 for (int i = 0; i < n; ++i) c[rng() % (kind == 2 ? 16 : 64)] = static_cast<int16_t>(rng() % 401 - 200);
             }
             uint8_t expected[64], got[64];
-            forms[0].idct(c, A::LumaQuant(p.d), A::RangeLimit(p.d), expected);
-            forms[1].idct(c, A::LumaQuant(p.d), A::RangeLimit(p.d), got);
+            forms[0].idct(c, A::LumaQuant(p.d), vt::jpeg::kRangeLimit.entry, expected);
+            forms[1].idct(c, A::LumaQuant(p.d), vt::jpeg::kRangeLimit.entry, got);
             ASSERT_EQ(0, std::memcmp(expected, got, 64)) << "quality " << quality << " trial " << trial;
         }
     }
@@ -123,8 +120,7 @@ std::vector<uint8_t> Samples(int y, int cb, int cr) {
 }
 
 TEST(ColorConversion, JfifExamples) {
-    Prepared p(50);
-    const auto colors = p.Colors();
+    const vt::jpeg::ColorTables& colors = vt::jpeg::kColorTables;
     for (const Forms& f : AllForms()) {
         SCOPED_TRACE(f.name);
         for (auto [y, cb, cr, b, g, r] : {std::array<int, 6>{128, 128, 128, 128, 128, 128},
@@ -154,8 +150,7 @@ TEST(ColorConversion, JfifExamples) {
 TEST(ColorConversion, FormsAgreeOnEveryChromaPair) {
     const auto forms = AllForms();
     if (forms.size() < 2) GTEST_SKIP() << "no SIMD form on this processor";
-    Prepared p(50);
-    const auto colors = p.Colors();
+    const vt::jpeg::ColorTables& colors = vt::jpeg::kColorTables;
     std::mt19937 rng(5);
     uint8_t samples[384];
     int pair = 0;
