@@ -3,55 +3,34 @@
 // flag that picks the form.
 #include "dxt/DxtEncoder.h"
 
-#include <atomic>
 #include <cstring>
 
+#include "cpu/CpuFeatures.h"
 #include "dxt/DxtBlockPortable.h"
 #include "dxt/DxtBlockSimd.h"
 #include "dxt/DxtInternal.h"
 #include "dxt/DxtTraversal.h"
 
 //----------------------------------------------------------------------------
-// The availability flag and its probe.
-//
-// The flag lives in this file together with its initialiser, so any program
-// that calls an encoder also links the initialiser and the probe runs at load,
-// before an entry point can be called. Encoders that run before it (another
-// file's static initialiser) read 0 and take the portable form, which gives
-// the same bytes. It is written once at load and only read afterwards (the
-// test setter aside); the atomic makes those reads race-free at no cost.
+// The MMX availability flag and its probe. The flag is the processor-feature
+// mask's SSE2 bit (cpu/CpuFeatures.h), which the SIMD form needs: probed once
+// at load, read-only afterwards but for the masks of test builds.
 
 int DetectMmx() {
 #if VT_DXT_HAVE_SIMD
-    // A feature query in place of executing a guarded instruction. The SIMD
-    // form needs SSE2; its AVX2 variant is chosen by a second query below.
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2") ? 1 : 0;
+    // A feature query in place of executing a guarded instruction.
+    return (vt::cpu::ProbeCpuFeatures() & vt::cpu::kCpuSse2) != 0 ? 1 : 0;
 #else
     return 0;
 #endif
 }
 
-namespace {
-
-#if VT_DXT_HAVE_AVX2
-// Which variant of the SIMD form runs, asked at load beside the flag. (The
-// query also checks that the operating system saves the AVX state.)
-bool DetectAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}
-const bool g_cpuHasAvx2 = DetectAvx2();
+int MmxAvailable() {
+#if VT_DXT_HAVE_SIMD
+    return vt::cpu::HasCpuFeature(vt::cpu::kCpuSse2) ? 1 : 0;
+#else
+    return 0;
 #endif
-
-std::atomic<int> g_mmxAvailable{DetectMmx()};
-}  // namespace
-
-int MmxAvailable() { return g_mmxAvailable.load(std::memory_order_relaxed); }
-
-void SetMmxAvailableForTesting(int value) {
-    // Never select a form this build or this processor does not have.
-    g_mmxAvailable.store(value != 0 && DetectMmx() != 0 ? 1 : 0, std::memory_order_relaxed);
 }
 
 namespace dxt {
@@ -84,10 +63,6 @@ void EncodeDxt5BlockPortable(const uint8_t* block, uint8_t* out) {
 #if VT_DXT_HAVE_SIMD
 void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockWith<Sse2ColourStep>(block, out); }
 void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockWith<Sse2ColourStep>(block, out); }
-#endif
-
-#if VT_DXT_HAVE_AVX2
-bool CpuHasAvx2() { return g_cpuHasAvx2; }
 #endif
 
 namespace {
@@ -130,7 +105,7 @@ void EncodeImageSse2(const uint8_t* pixels, uint8_t* output, int width, int heig
 
 void EncodeImageSimd(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
 #if VT_DXT_HAVE_AVX2
-    if (g_cpuHasAvx2) {
+    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) {
         EncodeImageAvx2(pixels, output, width, height, dxt5, bytesWritten);
         return;
     }

@@ -24,11 +24,12 @@ int DxtMipChainBytes(int width, int height, DxtFormat format);
 int EncodeDxtMipChain(unsigned char* scratch, int width, int height, DxtFormat format, bool averageAlpha,
                       unsigned char* destination);
 
-// Process-wide SIMD availability flag: 0 = portable forms, 1 = SIMD forms.
-// Set once at load from DetectMmx(); read-only afterwards.
+// The MMX availability flag: 0 = portable forms, 1 = SIMD forms (of the
+// encoders and of the mip averaging). It is the SSE2 bit of the processor-
+// feature mask (cpu/CpuFeatures.h), probed once at load; DetectMmx() is the
+// probe's answer, MmxAvailable() the flag as the encoders read it (which the
+// feature mask of test builds can clear).
 int DetectMmx();
 int MmxAvailable();
-// Tests only: force the flag (not exported from the shared libraries).
-void SetMmxAvailableForTesting(int value);
 
 #endif  // VELTRANE_DXT_ENCODER_H

@@ -51,9 +51,6 @@ void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out);
 #if VT_DXT_HAVE_AVX2
 void EncodeDxt1BlockAvx2(const uint8_t* block, uint8_t* out);
 void EncodeDxt5BlockAvx2(const uint8_t* block, uint8_t* out);
-// Whether the processor (and the operating system) run AVX2 code; asked once
-// at load.
-bool CpuHasAvx2();
 #endif
 
 // One in-place 2 x 2 reduction of a mip chain. `pixels` holds the previous

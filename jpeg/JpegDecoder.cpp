@@ -3,22 +3,12 @@
 
 #include <cstring>
 
+#include "cpu/CpuFeatures.h"
 #include "jpeg/JpegEntropy.h"
 #include "jpeg/JpegKernels.h"
 #include "jpeg/JpegTables.h"
 
 using namespace vt::jpeg;
-
-#if defined(VT_JPEG_HAVE_AVX2)
-bool vt::jpeg::CpuHasAvx2() {
-    // __builtin_cpu_supports also checks that the OS saves the YMM state.
-    static const bool supported = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return supported;
-}
-#endif
 
 // Dequantise and inverse-transform one block. A block without AC terms is
 // flat: every sample is the clamped DC value (what the transform gives).
@@ -91,14 +81,14 @@ bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* 
 
 bool CJpegDecoder::DecodeImage24(const unsigned char* entropyData, unsigned char* destination) {
 #if defined(VT_JPEG_HAVE_AVX2)
-    if (CpuHasAvx2()) return DecodeImage<Avx2Kernels, 3>(entropyData, destination);
+    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) return DecodeImage<Avx2Kernels, 3>(entropyData, destination);
 #endif
     return DecodeImage<PortableKernels, 3>(entropyData, destination);
 }
 
 bool CJpegDecoder::DecodeImage32(const unsigned char* entropyData, unsigned char* destination) {
 #if defined(VT_JPEG_HAVE_AVX2)
-    if (CpuHasAvx2()) return DecodeImage<Avx2Kernels, 4>(entropyData, destination);
+    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) return DecodeImage<Avx2Kernels, 4>(entropyData, destination);
 #endif
     return DecodeImage<PortableKernels, 4>(entropyData, destination);
 }

@@ -45,9 +45,6 @@ void ConvertMcu32Portable(const uint8_t* samples, const ColorTables& tables, uin
 
 #if defined(__x86_64__) || defined(__i386__)
 #define VT_JPEG_HAVE_AVX2 1
-// True when the processor and the operating system support AVX2; queried
-// once, the answer is kept for the life of the process.
-bool CpuHasAvx2();
 void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t* rangeLimit,
                     uint8_t* samples);
 void ConvertMcu24Avx2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);

@@ -16,6 +16,7 @@
 
 #include "dxt/DxtEncoder.h"
 #include "dxt/DxtInternal.h"
+#include "support/CpuForms.h"
 #include "support/Photos.h"
 
 namespace {
@@ -58,13 +59,14 @@ const Image& Large() {
     return image;
 }
 
+// 0: the portable form (the MMX availability flag cleared), 1: the SIMD
+// form this processor runs.
 class ScopedForm {
 public:
-    explicit ScopedForm(int simd) : saved_(MmxAvailable()) { SetMmxAvailableForTesting(simd); }
-    ~ScopedForm() { SetMmxAvailableForTesting(saved_); }
+    explicit ScopedForm(int simd) : mask_(simd ? ~0u : 0u) {}
 
 private:
-    int saved_;
+    vt::test::ScopedCpuFeatures mask_;
 };
 
 void SetRate(benchmark::State& state, double pixelsPerIteration) {

@@ -9,20 +9,19 @@
 #include <vector>
 
 #include "dxt/DxtEncoder.h"
+#include "support/CpuForms.h"
 #include "support/Photos.h"
 
 namespace dxttest {
 
-// Forces the form for the lifetime of the object, then restores the flag.
+// Forces the form for the lifetime of the object: 0 the portable form (the
+// MMX availability flag cleared), 1 the SIMD form this processor runs.
 class ScopedForm {
 public:
-    explicit ScopedForm(int simd) : saved_(MmxAvailable()) { SetMmxAvailableForTesting(simd); }
-    ~ScopedForm() { SetMmxAvailableForTesting(saved_); }
-    ScopedForm(const ScopedForm&) = delete;
-    ScopedForm& operator=(const ScopedForm&) = delete;
+    explicit ScopedForm(int simd) : mask_(simd ? ~0u : 0u) {}
 
 private:
-    int saved_;
+    vt::test::ScopedCpuFeatures mask_;
 };
 
 struct Image {

@@ -92,7 +92,7 @@ void ExpectBlock(const Block& b, bool dxt5, const std::vector<uint8_t>& expected
         << "SIMD";
 #endif
 #if VT_DXT_HAVE_AVX2
-    if (dxt::CpuHasAvx2()) {
+    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) {
         EXPECT_EQ(dxttest::Hex((dxt5 ? Dxt5Avx2(b) : Dxt1Avx2(b)).data(), expected.size()),
                   dxttest::Hex(expected.data(), expected.size()))
             << "AVX2";
@@ -245,7 +245,7 @@ TEST(DxtBlockEquivalence, AlphaIndicesForEveryEndpointPair) {
 // resulting thresholds: every variant gives the portable bytes.
 TEST(DxtBlockEquivalence, Dxt5BlocksForEveryAlphaRange) {
 #if VT_DXT_HAVE_AVX2
-    const bool avx2 = dxt::CpuHasAvx2();
+    const bool avx2 = vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2);
 #endif
     Block b = Uniform(40, 80, 120, 0);
     for (int top = 0; top < 256; ++top) {
@@ -385,7 +385,7 @@ private:
 
 TEST(DxtBlockEquivalence, PortableAndSimdAgreeOnAdversarialBlocks) {
 #if VT_DXT_HAVE_AVX2
-    const bool avx2 = dxt::CpuHasAvx2();
+    const bool avx2 = vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2);
 #endif
     AdversarialBlocks blocks(2024);
     for (int i = 0; i < 80000; ++i) {

@@ -187,7 +187,7 @@ TEST(DxtImage, SimdVariantsAgree) {
                 EXPECT_EQ(portable, sse2) << w << "x" << h << " SSE2";
 #endif
 #if VT_DXT_HAVE_AVX2
-                if (dxt::CpuHasAvx2()) {
+                if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) {
                     std::vector<uint8_t> avx2(bytes);
                     dxt::EncodeImageAvx2(px.data(), avx2.data(), w, h, dxt5, &n);
                     ASSERT_EQ(n, static_cast<int>(bytes));
@@ -196,18 +196,6 @@ TEST(DxtImage, SimdVariantsAgree) {
 #endif
             }
         }
-}
-
-TEST(DxtImage, FlagIsSetAtLoad) {
-#if VT_DXT_HAVE_SIMD
-    EXPECT_EQ(DetectMmx(), 1);
-#endif
-    EXPECT_EQ(MmxAvailable(), DetectMmx());
-    {
-        ScopedForm portable(0);
-        EXPECT_EQ(MmxAvailable(), 0);
-    }
-    EXPECT_EQ(MmxAvailable(), DetectMmx());
 }
 
 //----------------------------------------------------------------------------

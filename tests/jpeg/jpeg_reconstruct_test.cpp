@@ -12,6 +12,7 @@
 #include "JpegTestAccess.h"
 #include "JpegTestImages.h"
 #include "JpegTestStreams.h"
+#include "cpu/CpuFeatures.h"
 #include "jpeg/JpegKernels.h"
 
 namespace {
@@ -43,7 +44,7 @@ std::vector<Forms> AllForms() {
     std::vector<Forms> forms = {{"portable", vt::jpeg::InverseDctPortable, vt::jpeg::ConvertMcu24Portable,
                                  vt::jpeg::ConvertMcu32Portable}};
 #if defined(VT_JPEG_HAVE_AVX2)
-    if (vt::jpeg::CpuHasAvx2())
+    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2))
         forms.push_back({"avx2", vt::jpeg::InverseDctAvx2, vt::jpeg::ConvertMcu24Avx2, vt::jpeg::ConvertMcu32Avx2});
 #endif
     return forms;

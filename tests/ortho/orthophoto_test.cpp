@@ -10,6 +10,7 @@
 #include "Veltrane.h"
 #include "dxt/DxtEncoder.h"
 #include "ortho/FixedTileTestSupport.h"
+#include "support/CpuForms.h"
 
 namespace {
 
@@ -157,16 +158,14 @@ TEST_F(OrthophotoTest, EveryOtherTypeGivesTheDxt1Chain) {
     const Bytes expected = ReferenceChain(Photo().bgra, 256, false, true);
     ASSERT_EQ(expected.size(), 43704u);
     // Both forms of the averaging (and of the block encoder) give the same chain.
-    const int saved = MmxAvailable();
-    for (int simd : {0, 1}) {
-        SetMmxAvailableForTesting(simd);
+    for (const vt::test::CpuForm& form : vt::test::kCpuForms) {
+        vt::test::ScopedCpuFeatures mask(form);
         for (int t : {0, 1, 2, 6, 7, -1, 1000}) {
             Bytes out;
             ASSERT_TRUE(Buffer(packet, 1, static_cast<OutputType>(t), 43704, out)) << t;
-            EXPECT_EQ(out, expected) << "type " << t << " simd " << simd;
+            EXPECT_EQ(out, expected) << "type " << t << ", " << form.name << " form";
         }
     }
-    SetMmxAvailableForTesting(saved);
 }
 
 TEST_F(OrthophotoTest, ChainAveragesTruncate) {
