@@ -2,14 +2,14 @@
 //
 // The encoder makes one pass with no search: the endpoints are the block's
 // per-channel minimum and maximum, each pulled inward by 1/16 of the channel's
-// range; every colour pixel then takes the palette entry that a fixed
+// range; every color pixel then takes the palette entry that a fixed
 // comparison network picks from four sums of absolute differences, and every
 // alpha the entry given by counting seven fixed thresholds. All arithmetic is
 // integer with the rounding written out below, which the SIMD form
 // (DxtBlockSimd.h) reproduces lane for lane.
 //
 // Block buffer: 16 pixels of 4 bytes, row-major (pixel n at bytes 4n..4n+3).
-// Channels 0-2 are the colour, channel 3 the alpha. Channel 0 lands in the top
+// Channels 0-2 are the color, channel 3 the alpha. Channel 0 lands in the top
 // five bits of a 5:6:5 endpoint.
 #ifndef VELTRANE_DXT_BLOCK_PORTABLE_H
 #define VELTRANE_DXT_BLOCK_PORTABLE_H
@@ -38,9 +38,9 @@ inline void PutU32(uint32_t value, uint8_t*& out) {
 }
 
 // 5:6:5 word of channels 0-2, truncating: c0 in bits 15-11, c2 in bits 4-0.
-inline uint32_t PackEndpoint565(const uint8_t* colour) {
-    return (static_cast<uint32_t>(colour[0] >> 3) << 11) | (static_cast<uint32_t>(colour[1] >> 2) << 5) |
-           static_cast<uint32_t>(colour[2] >> 3);
+inline uint32_t PackEndpoint565(const uint8_t* color) {
+    return (static_cast<uint32_t>(color[0] >> 3) << 11) | (static_cast<uint32_t>(color[1] >> 2) << 5) |
+           static_cast<uint32_t>(color[2] >> 3);
 }
 
 // Copies a full 4 x 4 block whose top-left pixel is `topLeft` in an image
@@ -79,20 +79,20 @@ inline void FindBounds(const uint8_t* block, uint8_t* low, uint8_t* high) {
     }
 }
 
-// Colour endpoints (channels 0-2) for DXT1.
+// Color endpoints (channels 0-2) for DXT1.
 inline void FindColorBounds(const uint8_t* block, uint8_t* low, uint8_t* high) { FindBounds<3>(block, low, high); }
-// Colour and alpha endpoints (channels 0-3) for DXT5; channels 0-2 are those
+// Color and alpha endpoints (channels 0-3) for DXT5; channels 0-2 are those
 // of FindColorBounds.
 inline void FindColorAlphaBounds(const uint8_t* block, uint8_t* low, uint8_t* high) {
     FindBounds<4>(block, low, high);
 }
 
-// The 2-bit index word of the DXT1 colour block. The palette is built from the
+// The 2-bit index word of the DXT1 color block. The palette is built from the
 // 8-bit endpoints expanded the way a decoder expands the truncated 5:6:5
 // fields, with the two thirds-points rounded down; each pixel's index comes
 // from a fixed comparison network over the four sums of absolute differences
 // (channels 0-2). Strict comparisons throughout: equal distances fall to the
-// lower index, and a block with colour0 == colour1 gets index 0 everywhere.
+// lower index, and a block with color0 == color1 gets index 0 everywhere.
 inline void SelectColorIndices(const uint8_t* block, const uint8_t* low, const uint8_t* high, uint8_t*& out) {
     int palette[4][3];
     for (int c = 0; c < 3; ++c) {

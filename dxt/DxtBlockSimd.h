@@ -80,17 +80,17 @@ inline void FindColorAlphaBoundsSimd(const uint8_t* block, uint8_t* low, uint8_t
 }
 
 // PackEndpoint565 of an endpoint held as a 32-bit value (channel 0 lowest).
-inline uint32_t PackEndpointBits565(uint32_t colour) {
-    return ((colour & 0xF8) << 8) | ((colour >> 5) & 0x7E0) | ((colour >> 19) & 0x1F);
+inline uint32_t PackEndpointBits565(uint32_t color) {
+    return ((color & 0xF8) << 8) | ((color >> 5) & 0x7E0) | ((color >> 19) & 0x1F);
 }
 
-// The colour palette P0 (from the high endpoint), P1, P2, P3 as the four
+// The color palette P0 (from the high endpoint), P1, P2, P3 as the four
 // 32-bit lanes of the result, channel 3 zero: the endpoint bytes masked to
 // what the 5:6:5 word keeps, their top bits ORed in below (a high-half
 // multiply by 2^11 / 2^10 is the shift right by 5 / 6), then
 // (2 P0 + P1) / 3 and (P0 + 2 P1) / 3 as a signed high-half multiply by
 // 0x5556 (exact for every sum up to 765).
-VT_DXT_ALWAYS_INLINE __m128i ColourPaletteSimd(__m128i endpoints) {
+VT_DXT_ALWAYS_INLINE __m128i ColorPaletteSimd(__m128i endpoints) {
     const __m128i zero = _mm_setzero_si128();
     __m128i ends = _mm_unpacklo_epi8(_mm_shuffle_epi32(endpoints, _MM_SHUFFLE(3, 2, 0, 1)),
                                      zero);  // 16-bit lanes: P0 c0..c3 (high), P1 c0..c3 (low)
@@ -103,7 +103,7 @@ VT_DXT_ALWAYS_INLINE __m128i ColourPaletteSimd(__m128i endpoints) {
     return _mm_packus_epi16(ends, thirds);
 }
 
-// Distances of the 16 pixels to one palette colour (channel 3 of the colour
+// Distances of the 16 pixels to one palette color (channel 3 of the color
 // is 0) as 16-bit lanes, pixels 0-7 in `first`, 8-15 in `second`. The
 // sum-of-absolute-differences instruction sees one pixel per 64-bit half, so
 // it also adds the pixel's alpha; that adds the same amount to all four
@@ -112,14 +112,14 @@ struct Distances {
     __m128i first, second;
 };
 
-inline Distances PaletteDistances(const __m128i* spread, __m128i colour) {
+inline Distances PaletteDistances(const __m128i* spread, __m128i color) {
     Distances d;
     d.first = _mm_packs_epi32(
-        _mm_packs_epi32(_mm_sad_epu8(spread[0], colour), _mm_sad_epu8(spread[1], colour)),
-        _mm_packs_epi32(_mm_sad_epu8(spread[2], colour), _mm_sad_epu8(spread[3], colour)));
+        _mm_packs_epi32(_mm_sad_epu8(spread[0], color), _mm_sad_epu8(spread[1], color)),
+        _mm_packs_epi32(_mm_sad_epu8(spread[2], color), _mm_sad_epu8(spread[3], color)));
     d.second = _mm_packs_epi32(
-        _mm_packs_epi32(_mm_sad_epu8(spread[4], colour), _mm_sad_epu8(spread[5], colour)),
-        _mm_packs_epi32(_mm_sad_epu8(spread[6], colour), _mm_sad_epu8(spread[7], colour)));
+        _mm_packs_epi32(_mm_sad_epu8(spread[4], color), _mm_sad_epu8(spread[5], color)),
+        _mm_packs_epi32(_mm_sad_epu8(spread[6], color), _mm_sad_epu8(spread[7], color)));
     return d;
 }
 
@@ -131,11 +131,11 @@ inline void ChooseIndices(__m128i d0, __m128i d1, __m128i d2, __m128i d3, __m128
     l = _mm_and_si128(d3below0, _mm_cmpgt_epi16(d2, d3));
 }
 
-// The index word of the DXT1 colour block.
-VT_DXT_ALWAYS_INLINE uint32_t ColourIndexWordSimd(const uint8_t* block, __m128i endpoints) {
+// The index word of the DXT1 color block.
+VT_DXT_ALWAYS_INLINE uint32_t ColorIndexWordSimd(const uint8_t* block, __m128i endpoints) {
     const __m128i zero = _mm_setzero_si128();
-    // Each palette colour alone in the low half of both 64-bit halves.
-    const __m128i palette = ColourPaletteSimd(endpoints);
+    // Each palette color alone in the low half of both 64-bit halves.
+    const __m128i palette = ColorPaletteSimd(endpoints);
     const __m128i p01 = _mm_unpacklo_epi32(palette, zero);  // P0, 0, P1, 0
     const __m128i p23 = _mm_unpackhi_epi32(palette, zero);  // P2, 0, P3, 0
     const __m128i c0 = _mm_shuffle_epi32(p01, _MM_SHUFFLE(1, 0, 1, 0));
@@ -170,7 +170,7 @@ inline int SelectColorIndicesSimd(const uint8_t* block, const uint8_t* low, cons
     uint32_t lowBits, highBits;
     std::memcpy(&lowBits, low, 4);
     std::memcpy(&highBits, high, 4);
-    StoreU32(out, ColourIndexWordSimd(block, EndpointsFromBits(lowBits, highBits)));
+    StoreU32(out, ColorIndexWordSimd(block, EndpointsFromBits(lowBits, highBits)));
     return 4;
 }
 
@@ -285,32 +285,32 @@ inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_
 }
 
 // Whole blocks from the steps above, each 8 bytes written with one store:
-// DXT1 = colour0 (high endpoint), colour1 (low), index word; DXT5 = alpha0,
+// DXT1 = color0 (high endpoint), color1 (low), index word; DXT5 = alpha0,
 // alpha1, alpha index field, then the DXT1 block of the same bounds.
-// ColourStep::IndexWord(block, endpoints) is the colour index step of the
+// ColorStep::IndexWord(block, endpoints) is the color index step of the
 // variant (SSE2 here, AVX2 in its own file).
-template <class ColourStep>
+template <class ColorStep>
 inline void EncodeDxt1BlockWith(const uint8_t* block, uint8_t* out) {
     uint32_t low, high;
     __m128i endpoints;
     ColorAlphaBoundsSimd(block, low, high, endpoints);
     StoreU64(out, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
-                      (static_cast<uint64_t>(ColourStep::IndexWord(block, endpoints)) << 32));
+                      (static_cast<uint64_t>(ColorStep::IndexWord(block, endpoints)) << 32));
 }
 
-template <class ColourStep>
+template <class ColorStep>
 inline void EncodeDxt5BlockWith(const uint8_t* block, uint8_t* out) {
     uint32_t low, high;
     __m128i endpoints;
     ColorAlphaBoundsSimd(block, low, high, endpoints);
     StoreU64(out, (high >> 24) | ((low >> 24) << 8) | (AlphaIndexFieldSimd(block, endpoints) << 16));
     StoreU64(out + 8, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
-                          (static_cast<uint64_t>(ColourStep::IndexWord(block, endpoints)) << 32));
+                          (static_cast<uint64_t>(ColorStep::IndexWord(block, endpoints)) << 32));
 }
 
-struct Sse2ColourStep {
+struct Sse2ColorStep {
     static uint32_t IndexWord(const uint8_t* block, __m128i endpoints) {
-        return ColourIndexWordSimd(block, endpoints);
+        return ColorIndexWordSimd(block, endpoints);
     }
 };
 

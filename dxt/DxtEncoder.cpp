@@ -37,7 +37,7 @@ namespace dxt {
 
 //----------------------------------------------------------------------------
 // One block, both formats, both forms, in the order the block layouts fix:
-// DXT1 = colour0 (high endpoint), colour1 (low endpoint), index word;
+// DXT1 = color0 (high endpoint), color1 (low endpoint), index word;
 // DXT5 = alpha0, alpha1, alpha index field, then the DXT1 block of the same
 // bounds.
 
@@ -61,8 +61,8 @@ void EncodeDxt5BlockPortable(const uint8_t* block, uint8_t* out) {
 }
 
 #if VT_DXT_HAVE_SIMD
-void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockWith<Sse2ColourStep>(block, out); }
-void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockWith<Sse2ColourStep>(block, out); }
+void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockWith<Sse2ColorStep>(block, out); }
+void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockWith<Sse2ColorStep>(block, out); }
 #endif
 
 namespace {
@@ -84,9 +84,9 @@ struct Sse2Form {
     template <bool kDxt5>
     static void Encode(const uint8_t* block, uint8_t* out) {
         if (kDxt5)
-            EncodeDxt5BlockWith<Sse2ColourStep>(block, out);
+            EncodeDxt5BlockWith<Sse2ColorStep>(block, out);
         else
-            EncodeDxt1BlockWith<Sse2ColourStep>(block, out);
+            EncodeDxt1BlockWith<Sse2ColorStep>(block, out);
     }
 };
 #endif

@@ -40,7 +40,7 @@ namespace dxt {
 
 constexpr int kBlockBytes = 64;  // 4 x 4 pixels of 4 bytes, row-major
 
-// One 4 x 4 block (64 bytes, row-major) to an 8-byte DXT1 colour block or a
+// One 4 x 4 block (64 bytes, row-major) to an 8-byte DXT1 color block or a
 // 16-byte DXT5 block at `out`.
 void EncodeDxt1BlockPortable(const uint8_t* block, uint8_t* out);
 void EncodeDxt5BlockPortable(const uint8_t* block, uint8_t* out);

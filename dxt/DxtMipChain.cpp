@@ -61,7 +61,7 @@ void AverageMipLevelSimd(uint8_t* pixels, int width, int height, bool averageAlp
     const size_t stride = static_cast<size_t>(width) * 4;
     const int vectorWidth = width >= 2 ? newWidth & ~3 : 0;
     const __m128i zero = _mm_setzero_si128();
-    const __m128i colourMask = _mm_set1_epi32(averageAlpha ? -1 : 0x00FFFFFF);
+    const __m128i colorMask = _mm_set1_epi32(averageAlpha ? -1 : 0x00FFFFFF);
     for (int y = 0; y < newHeight; ++y) {
         const uint8_t* top = pixels + static_cast<size_t>(Clamp(2 * y, height - 1)) * stride;
         const uint8_t* bottom = pixels + static_cast<size_t>(Clamp(2 * y + 1, height - 1)) * stride;
@@ -83,7 +83,7 @@ void AverageMipLevelSimd(uint8_t* pixels, int width, int height, bool averageAlp
             const __m128i n23 = _mm_add_epi16(_mm_unpacklo_epi64(s1lo, s1hi), _mm_unpackhi_epi64(s1lo, s1hi));
             const __m128i mean = _mm_packus_epi16(_mm_srli_epi16(n01, 2), _mm_srli_epi16(n23, 2));
             const __m128i result =
-                _mm_or_si128(_mm_and_si128(mean, colourMask), _mm_andnot_si128(colourMask, kept));
+                _mm_or_si128(_mm_and_si128(mean, colorMask), _mm_andnot_si128(colorMask, kept));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * static_cast<size_t>(x)), result);
         }
         for (int x = vectorWidth; x < newWidth; ++x) AveragePixel(pixels, width, height, newWidth, x, y, channels);

@@ -73,7 +73,7 @@ private:
     bool DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex);
 
     // Reconstruction (JpegDecoder.cpp). `Kernels` selects the portable or
-    // the SIMD form of the inverse DCT and of the colour conversion.
+    // the SIMD form of the inverse DCT and of the color conversion.
     template <class Kernels>
     void InverseDct(const int16_t* coefficients, bool hasAc, uint8_t* samples, int blockIndex);
     template <class Kernels, int BytesPerPixel>

@@ -25,7 +25,7 @@
 namespace vt {
 namespace jpeg {
 
-// The decoder's colour and clamping tables, as the portable converter
+// The decoder's color and clamping tables, as the portable converter
 // reads them (the SIMD converter computes the same values).
 struct ColorTables {
     const int32_t* crToR;

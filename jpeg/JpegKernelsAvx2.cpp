@@ -1,4 +1,4 @@
-// Compact JPEG decoder: AVX2 inverse DCT and SSSE3-level colour conversion
+// Compact JPEG decoder: AVX2 inverse DCT and SSSE3-level color conversion
 // (built with -mavx2, called only when CpuHasAvx2() is true). Each yields the
 // same bytes as its portable twin in JpegKernelsPortable.cpp.
 #include "jpeg/JpegKernels.h"
@@ -125,7 +125,7 @@ void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, co
 
 namespace {
 
-// Colour offsets of eight chroma sample pairs, computed with the same
+// Color offsets of eight chroma sample pairs, computed with the same
 // integers as the decoder's tables (multipliers split so that every factor
 // fits a signed 16-bit lane of pmaddwd):
 //   116130 x + 32768 = 131072 x + (-14942 x + 2 * 16384)

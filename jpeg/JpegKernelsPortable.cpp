@@ -1,4 +1,4 @@
-// Compact JPEG decoder: portable inverse DCT and colour conversion, the
+// Compact JPEG decoder: portable inverse DCT and color conversion, the
 // reference for the SIMD forms.
 #include <cstring>
 

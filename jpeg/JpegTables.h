@@ -1,7 +1,7 @@
 // Constant tables of the compact JPEG decoder: the ITU-T T.81 Annex K tables
 // that a compact stream never carries, the AAN scale factors, the zig-zag
 // order, sign extension, and everything derived from them that does not
-// depend on the stream: the clamping table, the colour conversion tables,
+// depend on the stream: the clamping table, the color conversion tables,
 // the four decoding Huffman tables and the wide lookahead tables of the fast
 // entropy decoder. All of them are built at compile time, once for every
 // decoder; only the dequantisation multipliers, which follow the stream's
@@ -202,7 +202,7 @@ inline constexpr DerivedHuffmanTable kAcChromaTable = BuildDerivedTable(kAcChrom
 
 // ---------------------------------------------------------------------------
 // Clamping table, read through two windows: from entry 256 it clamps
-// -256..639 to 0..255 (colour conversion); from entry 384 it maps a 10-bit
+// -256..639 to 0..255 (color conversion); from entry 384 it maps a 10-bit
 // two's-complement value m to m + 128 clamped to 0..255 (inverse DCT), so
 // that wildly out-of-range IDCT outputs wrap onto a clamped value instead of
 // indexing outside the table.

@@ -1,4 +1,4 @@
-// Image tile payloads: the tagged envelope around a colour stream and an
+// Image tile payloads: the tagged envelope around a color stream and an
 // optional zlib-packed alpha plane, decoded into DXT or plain pixel layouts.
 //
 // Envelope (little-endian, unaligned), t = 1 when the caller says a leading
@@ -8,7 +8,7 @@
 //   t + 5    P  primary stream
 //   t + 5 + P   alpha stream (zlib, RFC 1950), present when L - 5 - P > 0
 //
-// A payload with an alpha stream always carries a compact JPEG colour stream,
+// A payload with an alpha stream always carries a compact JPEG color stream,
 // whatever its codec byte; its alpha is only inflated for codec byte 0 (older
 // writers stored other codec bytes there and expect opaque output). A payload
 // without alpha must say 0 or 1: its size and its pixels both come from the
@@ -55,7 +55,7 @@ using vt::image::UsableSize;
 constexpr int kCompactHeaderBytes = 6;
 
 struct Envelope {
-    const unsigned char* primary;  // first byte of the colour stream
+    const unsigned char* primary;  // first byte of the color stream
     int primaryLength;             // P, known to be positive and to fit
     unsigned char codec;
     bool hasAlpha;
@@ -84,13 +84,13 @@ bool ReadEnvelope(const unsigned char* payload, unsigned long length, bool hasLe
     return true;
 }
 
-// True when the colour stream is read by the compact JPEG decoder; false for
+// True when the color stream is read by the compact JPEG decoder; false for
 // JPEG 2000. Only meaningful for envelopes that AcceptedCodec admits.
 bool UsesCompactJpeg(const Envelope& e) { return e.hasAlpha || e.codec == 0; }
 
 bool AcceptedCodec(const Envelope& e) { return e.hasAlpha || e.codec == 0 || e.codec == 1; }
 
-// Learns the image size from the codec that will decode the colour stream.
+// Learns the image size from the codec that will decode the color stream.
 // For compact JPEG the header is read into `jpeg`, which is then ready to
 // decode. False when the size is unknown or unusable.
 bool ReadDimensions(const Envelope& e, CJpegDecoder& jpeg, int& width, int& height, int& headerLength) {
@@ -148,7 +148,7 @@ void PackRgb565(const unsigned char* bgr, unsigned char* out, std::size_t count)
 }
 
 // Writes one DXT1 level or the DXT1 chain of a 4-byte scratch image. The
-// chain averages only the three colour bytes: DXT1 ignores the fourth.
+// chain averages only the three color bytes: DXT1 ignores the fourth.
 void EncodeDxt1Output(unsigned char* scratch, int width, int height, OutputType type, unsigned char* destination) {
     if (type == OutputDXT1) {
         int written = 0;

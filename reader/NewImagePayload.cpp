@@ -1,11 +1,11 @@
-// Second-generation image payloads: a compact JPEG colour stream whose alpha
+// Second-generation image payloads: a compact JPEG color stream whose alpha
 // block, when a flag says there is one, records its own lengths. Decoded to
 // DXT1 or DXT5 mip chains only.
 //
 // Layout (little-endian, unaligned):
 //   0        1  not read
-//   1        1  alphaFlag: 1 = an alpha block follows the colour stream
-//   2        4  N, colour stream length (unsigned)
+//   1        1  alphaFlag: 1 = an alpha block follows the color stream
+//   2        4  N, color stream length (unsigned)
 //   6        N  compact JPEG stream (6-byte header, entropy-coded data)
 //   6 + N    4  alphaRawLength, must equal width x height
 //   10 + N   4  A, zlib stream length
@@ -26,36 +26,36 @@
 
 namespace {
 
-constexpr std::uint64_t kColourOffset = 6;
+constexpr std::uint64_t kColorOffset = 6;
 constexpr std::uint64_t kAlphaBlockHeader = 8;
 constexpr int kCompactHeaderBytes = 6;
 
 struct NewPayload {
     bool hasAlpha;
-    const unsigned char* colour;
-    std::uint64_t colourLength;  // N
+    const unsigned char* color;
+    std::uint64_t colorLength;  // N
     int width;
     int height;
     int headerLength;
 };
 
-// Reads the flag, the colour stream's length and the compact JPEG header
+// Reads the flag, the color stream's length and the compact JPEG header
 // (into `jpeg`, ready to decode). False for a payload too short for its
-// fields, a colour stream that runs past `length`, or a header without a
+// fields, a color stream that runs past `length`, or a header without a
 // usable size.
 bool ReadNewEnvelope(const unsigned char* payload, unsigned long length, CJpegDecoder& jpeg, NewPayload& out) {
-    if (payload == nullptr || length < kColourOffset) return false;
+    if (payload == nullptr || length < kColorOffset) return false;
     const std::uint64_t total = length;
     const std::uint64_t n = vt::bytes::LoadU32LE(payload + 2);
-    if (kColourOffset + n > total) return false;
+    if (kColorOffset + n > total) return false;
     if (n < static_cast<std::uint64_t>(kCompactHeaderBytes) || n > 0x7FFFFFFFu) return false;
     int w = 0, h = 0, hl = 0;
-    if (!jpeg.ReadHeader(payload + kColourOffset, static_cast<int>(n), w, h, hl)) return false;
+    if (!jpeg.ReadHeader(payload + kColorOffset, static_cast<int>(n), w, h, hl)) return false;
     if (hl < kCompactHeaderBytes || static_cast<std::uint64_t>(hl) > n) return false;
     if (!vt::image::UsableSize(w, h)) return false;
     out.hasAlpha = payload[1] == 1;
-    out.colour = payload + kColourOffset;
-    out.colourLength = n;
+    out.color = payload + kColorOffset;
+    out.colorLength = n;
     out.width = w;
     out.height = h;
     out.headerLength = hl;
@@ -89,7 +89,7 @@ bool CVeltrane::DecodeNewImage(unsigned char* payload, unsigned long length, uns
     if (p.hasAlpha) {
         // The block's two length fields must lie inside the payload before
         // they are read, and the stream they describe as well.
-        const std::uint64_t block = kColourOffset + p.colourLength;
+        const std::uint64_t block = kColorOffset + p.colorLength;
         if (block + kAlphaBlockHeader > length) return false;
         if (vt::bytes::LoadU32LE(payload + block) != pixelCount) return false;
         alphaLength = vt::bytes::LoadU32LE(payload + block + 4);
@@ -98,7 +98,7 @@ bool CVeltrane::DecodeNewImage(unsigned char* payload, unsigned long length, uns
     }
 
     std::unique_ptr<unsigned char[]> scratch(new unsigned char[static_cast<std::size_t>(pixelCount) * 4]);
-    if (!jpeg.DecodeImage32(p.colour + p.headerLength, scratch.get())) return false;
+    if (!jpeg.DecodeImage32(p.color + p.headerLength, scratch.get())) return false;
     if (p.hasAlpha && !vt::image::MergeAlphaStream(alphaStream, alphaLength, scratch.get(), p.width, p.height)) {
         return false;
     }

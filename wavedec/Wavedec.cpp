@@ -10,7 +10,7 @@
 // sub-sampling, into 8-bit blue, green, red (and alpha) pixels:
 //   - components 0, 1, 2 are red, green and blue; a fourth is alpha; further
 //     components are ignored. One component is grey, replicated into all
-//     three colours; two components are grey and alpha.
+//     three colors; two components are grey and alpha.
 //   - signed samples are offset by half their range to make them unsigned;
 //     samples of more than 8 bits keep their top 8 bits, samples of fewer are
 //     scaled to 0..255 (rounded); out-of-range samples are clamped.

@@ -13,21 +13,21 @@ struct Rgb {
     int c[3];
 };
 
-// The four colours of a BC1 block as a decoder expands them: 5- and 6-bit
+// The four colors of a BC1 block as a decoder expands them: 5- and 6-bit
 // fields widened by bit replication, the thirds-points rounded down; the
-// three-colour mode when colour0 <= colour1.
+// three-color mode when color0 <= color1.
 inline void Bc1Palette(const uint8_t* block, Rgb palette[4]) {
-    const unsigned colour0 = block[0] | (block[1] << 8), colour1 = block[2] | (block[3] << 8);
+    const unsigned color0 = block[0] | (block[1] << 8), color1 = block[2] | (block[3] << 8);
     auto expand = [](unsigned v, Rgb& out) {
         const unsigned r5 = (v >> 11) & 31, g6 = (v >> 5) & 63, b5 = v & 31;
         out.c[0] = static_cast<int>((r5 << 3) | (r5 >> 2));
         out.c[1] = static_cast<int>((g6 << 2) | (g6 >> 4));
         out.c[2] = static_cast<int>((b5 << 3) | (b5 >> 2));
     };
-    expand(colour0, palette[0]);
-    expand(colour1, palette[1]);
+    expand(color0, palette[0]);
+    expand(color1, palette[1]);
     for (int c = 0; c < 3; ++c) {
-        if (colour0 > colour1) {
+        if (color0 > color1) {
             palette[2].c[c] = (2 * palette[0].c[c] + palette[1].c[c]) / 3;
             palette[3].c[c] = (palette[0].c[c] + 2 * palette[1].c[c]) / 3;
         } else {
@@ -71,16 +71,16 @@ inline std::vector<uint8_t> DecodeImage(const uint8_t* data, int width, int heig
     for (int by = 0; by < down; ++by)
         for (int bx = 0; bx < across; ++bx) {
             const uint8_t* block = data + (static_cast<size_t>(by) * across + bx) * blockBytes;
-            const uint8_t* colour = bc3 ? block + 8 : block;
+            const uint8_t* color = bc3 ? block + 8 : block;
             Rgb palette[4];
-            Bc1Palette(colour, palette);
+            Bc1Palette(color, palette);
             int alphas[8] = {};
             if (bc3) Bc3AlphaPalette(block, alphas);
             for (int p = 0; p < 16; ++p) {
                 const int x = bx * 4 + p % 4, y = by * 4 + p / 4;
                 if (x >= width || y >= height) continue;
                 uint8_t* px = &pixels[(static_cast<size_t>(y) * width + x) * 4];
-                const Rgb& c = palette[Bc1Index(colour, p)];
+                const Rgb& c = palette[Bc1Index(color, p)];
                 for (int ch = 0; ch < 3; ++ch) px[ch] = static_cast<uint8_t>(c.c[ch]);
                 px[3] = static_cast<uint8_t>(bc3 ? alphas[Bc3AlphaIndex(block, p)] : 255);
             }

@@ -105,10 +105,10 @@ TEST(DxtBlockVectors, UniformBlockPacksBothEndpointsEqualWithIndexZero) {
     ExpectBlock(Uniform(10, 20, 30, 77), false, {0xa3, 0x08, 0xa3, 0x08, 0, 0, 0, 0});
 }
 
-TEST(DxtBlockVectors, DifferencesBelowTheFieldResolutionGiveOneColour) {
+TEST(DxtBlockVectors, DifferencesBelowTheFieldResolutionGiveOneColor) {
     Block b = Uniform(8, 20, 30, 255);
     for (int p = 0; p < 16; ++p) b[4 * p] = static_cast<uint8_t>(8 + p % 8);
-    // 8..15 >> 3 = 1 for both endpoints: colour0 == colour1, every index 0.
+    // 8..15 >> 3 = 1 for both endpoints: color0 == color1, every index 0.
     ExpectBlock(b, false, {0xa3, 0x08, 0xa3, 0x08, 0, 0, 0, 0});
 }
 
@@ -116,7 +116,7 @@ TEST(DxtBlockVectors, CheckerboardInsetsByFifteen) {
     ExpectBlock(Checkerboard(false), false, {0x9e, 0xf7, 0x61, 0x08, 0x11, 0x44, 0x11, 0x44});
 }
 
-TEST(DxtBlockVectors, AlphaNeverChangesTheColourBlock) {
+TEST(DxtBlockVectors, AlphaNeverChangesTheColorBlock) {
     const Block opaque = Checkerboard(false);
     std::mt19937 rng(5);
     for (int trial = 0; trial < 20; ++trial) {
@@ -146,7 +146,7 @@ TEST(DxtBlockVectors, CheckerboardWithAlphaDxt5) {
                 {0xf0, 0x0f, 0x41, 0x80, 0x20, 0x41, 0x80, 0x20, 0x9e, 0xf7, 0x61, 0x08, 0x11, 0x44, 0x11, 0x44});
 }
 
-TEST(DxtBlockVectors, ColourHalfOfDxt5EqualsDxt1) {
+TEST(DxtBlockVectors, ColorHalfOfDxt5EqualsDxt1) {
     std::mt19937 rng(9);
     for (int trial = 0; trial < 200; ++trial) {
         Block b;
@@ -175,7 +175,7 @@ TEST(DxtBlockBounds, InsetStartsAtARangeOfSixteen) {
         dxt::FindColorBounds(b.data(), low3, high3);
         EXPECT_EQ(0, std::memcmp(low3, low, 3));
         EXPECT_EQ(0, std::memcmp(high3, high, 3));
-        EXPECT_EQ(low3[3], 4) << "colour bounds leave channel 3 alone";
+        EXPECT_EQ(low3[3], 4) << "color bounds leave channel 3 alone";
 #if VT_DXT_HAVE_SIMD
         uint8_t lowSimd[4], highSimd[4];
         dxt::FindColorAlphaBoundsSimd(b.data(), lowSimd, highSimd);
@@ -270,9 +270,9 @@ TEST(DxtBlockEquivalence, Dxt5BlocksForEveryAlphaRange) {
     }
 }
 
-// The SIMD colour step expands endpoints and divides by 3 with a multiply:
+// The SIMD color step expands endpoints and divides by 3 with a multiply:
 // every endpoint value in every channel gives the portable index word.
-TEST(DxtBlockEquivalence, ColourIndicesForEveryEndpointPair) {
+TEST(DxtBlockEquivalence, ColorIndicesForEveryEndpointPair) {
     const std::vector<uint8_t> noise = dxttest::RandomBytes(64 * 256, 3);
     for (int hi = 0; hi < 256; ++hi) {
         Block b;
@@ -302,7 +302,7 @@ public:
             case 0:  // uniform noise
                 for (auto& v : b) v = Byte();
                 break;
-            case 1: {  // two colours with a little noise: near ties between palette entries
+            case 1: {  // two colors with a little noise: near ties between palette entries
                 uint8_t a[4], c[4];
                 for (int k = 0; k < 4; ++k) a[k] = Byte(), c[k] = Byte();
                 for (int p = 0; p < 16; ++p)
@@ -331,7 +331,7 @@ public:
                 }
                 break;
             }
-            case 4: {  // all-equal alphas over random colours
+            case 4: {  // all-equal alphas over random colors
                 const uint8_t alpha = Byte();
                 b = Random();
                 for (int p = 0; p < 16; ++p) b[4 * p + 3] = alpha;
@@ -345,7 +345,7 @@ public:
                 }
                 break;
             }
-            case 6: {  // colours that differ only below the 5:6:5 resolution
+            case 6: {  // colors that differ only below the 5:6:5 resolution
                 const uint8_t base[3] = {static_cast<uint8_t>(Byte() & 0xF8), static_cast<uint8_t>(Byte() & 0xFC),
                                          static_cast<uint8_t>(Byte() & 0xF8)};
                 for (int p = 0; p < 16; ++p) {
@@ -403,12 +403,12 @@ TEST(DxtBlockEquivalence, PortableAndSimdAgreeOnAdversarialBlocks) {
 }
 #endif
 
-// The choice is the comparison network, not a plain nearest colour: a pixel
-// nearer to colour1 than to colour0, whose one-third point is no nearer than
-// colour0, takes index 0. Here the block's ranges are below 16 (no inset), so
+// The choice is the comparison network, not a plain nearest color: a pixel
+// nearer to color1 than to color0, whose one-third point is no nearer than
+// color0, takes index 0. Here the block's ranges are below 16 (no inset), so
 // the endpoints are (152, 84, 217) and (152, 94, 229); the pixel
-// (152, 93, 219) has distances 16, 15, 16, 16 to the four palette colours.
-TEST(DxtBlockNetwork, NearTieNearestToColour1TakesIndexZero) {
+// (152, 93, 219) has distances 16, 15, 16, 16 to the four palette colors.
+TEST(DxtBlockNetwork, NearTieNearestToColor1TakesIndexZero) {
     Block b = Uniform(152, 93, 219, 255);
     b[0] = 152, b[1] = 84, b[2] = 217;  // pixel 0: the low endpoint
     b[4] = 152, b[5] = 94, b[6] = 229;  // pixel 1: the high endpoint

@@ -203,11 +203,11 @@ TEST(DxtImage, SimdVariantsAgree) {
 
 class DxtPhotoTest : public ::testing::TestWithParam<const char*> {};
 
-// Per pixel: a palette colour that is nearer than every other by more than 6
+// Per pixel: a palette color that is nearer than every other by more than 6
 // (sum of absolute differences over channels 0-2) is the one chosen. Closer
 // calls are left to the comparison network, whose rounded thirds-points and
-// strict comparisons settle ties (a tie between colour1 and a thirds-point
-// falls to colour0). The endpoints lie within the block's colour range, give
+// strict comparisons settle ties (a tie between color1 and a thirds-point
+// falls to color0). The endpoints lie within the block's color range, give
 // or take the up to 7 that the 5:6:5 expansion moves a value; the alpha is
 // within half a palette step (plus rounding) of the source; and the picture
 // as a whole keeps a PSNR that only a working encoder reaches.
@@ -221,10 +221,10 @@ void CheckDecoded(const dxttest::Image& image, const std::vector<uint8_t>& encod
             uint8_t block[64];
             dxttest::ClampedBlock(image.pixels.data(), image.width, image.height, bx, by, block);
             const uint8_t* encodedBlock = &encoded[(static_cast<size_t>(by) * across + bx) * (dxt5 ? 16 : 8)];
-            const uint8_t* colour = dxt5 ? encodedBlock + 8 : encodedBlock;
-            ASSERT_GE(colour[0] | (colour[1] << 8), colour[2] | (colour[3] << 8)) << "three-colour mode used";
+            const uint8_t* color = dxt5 ? encodedBlock + 8 : encodedBlock;
+            ASSERT_GE(color[0] | (color[1] << 8), color[2] | (color[3] << 8)) << "three-color mode used";
             bctest::Rgb palette[4];
-            bctest::Bc1Palette(colour, palette);
+            bctest::Bc1Palette(color, palette);
             int lo[4] = {255, 255, 255, 255}, hi[4] = {0, 0, 0, 0};
             for (int p = 0; p < 16; ++p)
                 for (int c = 0; c < 4; ++c) {
@@ -247,7 +247,7 @@ void CheckDecoded(const dxttest::Image& image, const std::vector<uint8_t>& encod
                     for (int c = 0; c < 3; ++c) d[e] += std::abs(palette[e].c[c] - src[c]);
                 }
                 for (int c = 0; c < 3; ++c) squared += (out[c] - src[c]) * (out[c] - src[c]);
-                const int chosen = bctest::Bc1Index(colour, p);
+                const int chosen = bctest::Bc1Index(color, p);
                 for (int e = 0; e < 4; ++e) {
                     bool clearWinner = true;
                     for (int f = 0; f < 4; ++f) clearWinner &= f == e || d[e] + 6 < d[f];
@@ -265,7 +265,7 @@ void CheckDecoded(const dxttest::Image& image, const std::vector<uint8_t>& encod
     EXPECT_EQ(failures, 0);
     const double mse = squared / (3.0 * image.width * image.height);
     const double psnr = 10.0 * std::log10(255.0 * 255.0 / (mse > 0 ? mse : 1e-9));
-    EXPECT_GT(psnr, 28.0) << "colour PSNR " << psnr;
+    EXPECT_GT(psnr, 28.0) << "color PSNR " << psnr;
 }
 
 TEST_P(DxtPhotoTest, DecodesWithinTheMethodsErrorAndFormsAgree) {

@@ -1,4 +1,4 @@
-// Mip chains: the truncating 2 x 2 averaging (colour only, or all four
+// Mip chains: the truncating 2 x 2 averaging (color only, or all four
 // bytes) in both forms, the chain's layout and byte counts, power-of-two
 // chains equal to the literal in-place rule, and other shapes averaging only
 // pixels that exist.
@@ -49,9 +49,9 @@ void Average(std::vector<uint8_t>& pixels, int w, int h, bool averageAlpha, bool
 
 TEST(DxtMipAverage, TruncatingMeansOfTheExamples) {
     for (bool simd : {false, true}) {
-        std::vector<uint8_t> colourOnly = ExamplePixels();
-        Average(colourOnly, 2, 2, false, simd);
-        EXPECT_EQ(dxttest::Hex(colourOnly.data(), 4), "00 02 fe 01") << "byte 3 keeps what lay there";
+        std::vector<uint8_t> colorOnly = ExamplePixels();
+        Average(colorOnly, 2, 2, false, simd);
+        EXPECT_EQ(dxttest::Hex(colorOnly.data(), 4), "00 02 fe 01") << "byte 3 keeps what lay there";
         std::vector<uint8_t> allFour = ExamplePixels();
         allFour[3] = 255, allFour[7] = 255, allFour[11] = 255, allFour[15] = 254;
         Average(allFour, 2, 2, true, simd);
@@ -76,13 +76,13 @@ TEST(DxtMipAverage, ExamplesThroughTheVectorPath) {
             pixels[px * 4 + 3] = static_cast<uint8_t>(px);  // distinct, to see byte 3 kept
         }
     for (bool simd : {false, true}) {
-        std::vector<uint8_t> colourOnly = pixels;
-        Average(colourOnly, w, h, false, simd);
+        std::vector<uint8_t> colorOnly = pixels;
+        Average(colorOnly, w, h, false, simd);
         for (int x = 0; x < w / 2; ++x) {
-            EXPECT_EQ(colourOnly[4 * x], 0);
-            EXPECT_EQ(colourOnly[4 * x + 1], 2);
-            EXPECT_EQ(colourOnly[4 * x + 2], 254);
-            EXPECT_EQ(colourOnly[4 * x + 3], pixels[4 * x + 3]) << "pixel " << x;
+            EXPECT_EQ(colorOnly[4 * x], 0);
+            EXPECT_EQ(colorOnly[4 * x + 1], 2);
+            EXPECT_EQ(colorOnly[4 * x + 2], 254);
+            EXPECT_EQ(colorOnly[4 * x + 3], pixels[4 * x + 3]) << "pixel " << x;
         }
         std::vector<uint8_t> allFour = pixels;
         Average(allFour, w, h, true, simd);
@@ -206,7 +206,7 @@ protected:
 dxttest::Image* DxtMipChainTest::photo_ = nullptr;
 
 // The fixed 256 x 256 chains (DXT1 with all four bytes averaged, as the
-// orthophoto and terrain images build it; DXT1 colour-only and DXT5 as image
+// orthophoto and terrain images build it; DXT1 color-only and DXT5 as image
 // payloads build them) keep exactly the bytes of the literal rule.
 TEST_F(DxtMipChainTest, PowerOfTwoChainsFollowTheLiteralRule) {
     ASSERT_EQ(photo_->width, 256);
@@ -220,7 +220,7 @@ TEST_F(DxtMipChainTest, PowerOfTwoChainsFollowTheLiteralRule) {
         const std::vector<uint8_t> expected = LiteralSquareChain(photo_->pixels, 256, c.format, c.averageAlpha);
         ASSERT_EQ(expected.size(), static_cast<size_t>(c.bytes));
         for (int simd : {0, 1}) {
-            SCOPED_TRACE(std::string(c.format == kDxt5 ? "DXT5" : "DXT1") + (c.averageAlpha ? " all four" : " colour") +
+            SCOPED_TRACE(std::string(c.format == kDxt5 ? "DXT5" : "DXT1") + (c.averageAlpha ? " all four" : " color") +
                          (simd ? " SIMD" : " portable"));
             const Chain chain = BuildChain(photo_->pixels, 256, 256, c.format, c.averageAlpha, simd);
             EXPECT_EQ(chain.reported, c.bytes);
@@ -241,7 +241,7 @@ TEST_F(DxtMipChainTest, OtherShapesAverageOnlyPixelsThatExist) {
                 const std::vector<uint8_t> expected = ClampedChain(pixels, w, h, format, averageAlpha);
                 for (int simd : {0, 1}) {
                     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + (format == kDxt5 ? " DXT5" : " DXT1") +
-                                 (averageAlpha ? " all four" : " colour") + (simd ? " SIMD" : " portable"));
+                                 (averageAlpha ? " all four" : " color") + (simd ? " SIMD" : " portable"));
                     const Chain chain = BuildChain(pixels, w, h, format, averageAlpha, simd);
                     EXPECT_EQ(chain.reported, DxtMipChainBytes(w, h, format));
                     EXPECT_TRUE(chain.bytes == expected);
@@ -250,7 +250,7 @@ TEST_F(DxtMipChainTest, OtherShapesAverageOnlyPixelsThatExist) {
     }
 }
 
-TEST_F(DxtMipChainTest, UniformImageEncodesTheSameColourAtEveryLevel) {
+TEST_F(DxtMipChainTest, UniformImageEncodesTheSameColorAtEveryLevel) {
     const std::vector<uint8_t> pixels = [] {
         std::vector<uint8_t> p(256 * 256 * 4);
         for (size_t i = 0; i < p.size(); i += 4) p[i] = 10, p[i + 1] = 20, p[i + 2] = 30, p[i + 3] = 255;

@@ -1,4 +1,4 @@
-// Reconstruction and pixel output: the inverse DCT, colour conversion, the
+// Reconstruction and pixel output: the inverse DCT, color conversion, the
 // portable and SIMD forms against each other, and the cropping of edge MCUs.
 #include <gtest/gtest.h>
 

@@ -175,7 +175,7 @@ TEST_F(OrthophotoTest, ChainAveragesTruncate) {
     ExpectTruncatingChain(Quads().bgra, out);
 }
 
-TEST_F(OrthophotoTest, UniformImageGivesOneColourAtEveryLevel) {
+TEST_F(OrthophotoTest, UniformImageGivesOneColorAtEveryLevel) {
     Bytes out;
     ASSERT_TRUE(Buffer(Packet({{1, Uniform().stream}}, false), 1, OutputDXT1, 43704, out));
     ExpectOneBlockEverywhere(out);

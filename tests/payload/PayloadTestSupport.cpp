@@ -23,11 +23,11 @@ Bytes Envelope(unsigned char codec, const Bytes& primary, const Bytes& alpha, bo
     return out;
 }
 
-Bytes NewPayload(unsigned char alphaFlag, const Bytes& colour, bool withAlphaBlock, std::uint32_t alphaRawLength,
+Bytes NewPayload(unsigned char alphaFlag, const Bytes& color, bool withAlphaBlock, std::uint32_t alphaRawLength,
                  const Bytes& alphaStream) {
     Bytes out{0x5A, alphaFlag};
-    PutU32(out, static_cast<std::uint32_t>(colour.size()));
-    Append(out, colour);
+    PutU32(out, static_cast<std::uint32_t>(color.size()));
+    Append(out, color);
     if (withAlphaBlock) {
         PutU32(out, alphaRawLength);
         PutU32(out, static_cast<std::uint32_t>(alphaStream.size()));

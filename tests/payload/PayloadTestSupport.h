@@ -25,9 +25,9 @@ using Exact = vt::test::ExactCopy;
 Bytes Envelope(unsigned char codec, const Bytes& primary, const Bytes& alpha = Bytes(), bool leadingByte = false,
                unsigned char tag = 0xA5);
 
-// Second-generation payload: byte 0, alphaFlag, N, colour stream, then (when
+// Second-generation payload: byte 0, alphaFlag, N, color stream, then (when
 // `withAlphaBlock`) alphaRawLength, A and the alpha stream.
-Bytes NewPayload(unsigned char alphaFlag, const Bytes& colour, bool withAlphaBlock, std::uint32_t alphaRawLength,
+Bytes NewPayload(unsigned char alphaFlag, const Bytes& color, bool withAlphaBlock, std::uint32_t alphaRawLength,
                  const Bytes& alphaStream);
 
 // A crop of one of the sample photographs as 3-byte R,G,B pixels, rows top

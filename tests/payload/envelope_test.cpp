@@ -135,7 +135,7 @@ TEST_F(EnvelopeTest, InvalidCompactHeaderIsRefused) {
         EXPECT_FALSE(Info(v, Envelope(0, stream, Deflate(Bytes(256, 1))), ch, w, h));
         EXPECT_FALSE(Decode(v, Envelope(0, stream, Deflate(Bytes(256, 1))), OutputRGBA, 16 * 16 * 4, out));
     }
-    // A colour stream shorter than its 6-byte header.
+    // A color stream shorter than its 6-byte header.
     for (std::size_t n = 1; n < 6; ++n) {
         Bytes stream(grey.begin(), grey.begin() + static_cast<long>(n));
         EXPECT_FALSE(Info(v, Envelope(0, stream), ch, w, h)) << n;

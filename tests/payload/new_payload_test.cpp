@@ -15,15 +15,15 @@ using namespace vt_payload_test;
 
 constexpr unsigned char kFill = 0xCD;
 
-struct Colour {
+struct Color {
     Bytes stream;
     Bytes bgra;
     Bytes plane;
 };
 
-const Colour& Tile() {
-    static const Colour c = [] {
-        Colour c;
+const Color& Tile() {
+    static const Color c = [] {
+        Color c;
         const Bytes rgb = LoadRgbCrop("board.jpg", 400, 200, 256, 256);
         c.stream = vt::compactjpeg::EncodeCompactJpeg(rgb.data(), 256, 256, 70);
         std::vector<unsigned char> pixels;
@@ -69,7 +69,7 @@ TEST_F(NewPayloadTest, ChannelCountFollowsTheFlag) {
     }
 }
 
-TEST_F(NewPayloadTest, ColourStreamEndingExactlyAtTheLength) {
+TEST_F(NewPayloadTest, ColorStreamEndingExactlyAtTheLength) {
     Bytes payload = NewPayload(0, grey, false, 0, Bytes());
     ASSERT_EQ(payload.size(), 6 + grey.size());
     unsigned long ch = 0, w = 0, h = 0;
@@ -93,7 +93,7 @@ TEST_F(NewPayloadTest, MalformedPayloadsAreRefused) {
         EXPECT_FALSE(Decode(p, OutputDXT1Mipmaps, 64, out)) << p.size();
         EXPECT_TRUE(Untouched(out));
     }
-    // A colour length so large that 6 + N wraps in 32 bits.
+    // A color length so large that 6 + N wraps in 32 bits.
     Bytes wrap = NewPayload(0, grey, false, 0, {});
     wrap[2] = wrap[3] = wrap[4] = wrap[5] = 0xFF;
     EXPECT_FALSE(Info(wrap, ch, w, h));
@@ -152,7 +152,7 @@ TEST_F(NewPayloadTest, OnlyTheTwoChainTypesAreProduced) {
 }
 
 TEST_F(NewPayloadTest, Dxt1ChainIsTheSameWithAndWithoutAValidAlphaBlock) {
-    const Colour& c = Tile();
+    const Color& c = Tile();
     const Bytes expected = ReferenceChain(c.bgra, 256, false, false);
     ASSERT_EQ(expected.size(), 43704u);
     Bytes with, without;
@@ -166,7 +166,7 @@ TEST_F(NewPayloadTest, Dxt1ChainIsTheSameWithAndWithoutAValidAlphaBlock) {
 }
 
 TEST_F(NewPayloadTest, Dxt5ChainCarriesTheAlphaPlane) {
-    const Colour& c = Tile();
+    const Color& c = Tile();
     Bytes merged = c.bgra;
     for (std::size_t i = 0; i < c.plane.size(); ++i) merged[4 * i + 3] = c.plane[i];
     const Bytes expected = ReferenceChain(merged, 256, true, true);

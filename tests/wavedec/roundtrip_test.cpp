@@ -1,5 +1,5 @@
 // Lossless code streams decode to exactly the pixels that went in, in every
-// layout, whatever the stream holds: colour, grey, alpha, other precisions,
+// layout, whatever the stream holds: color, grey, alpha, other precisions,
 // signed and sub-sampled components, several tiles, a JP2 file around it.
 #include <gtest/gtest.h>
 
@@ -90,7 +90,7 @@ TEST_F(WavedecRoundTrip, InfoReportsSizeAndComponents) {
 
 // 5:6:5 packs by truncation with blue in bits 15-11 and red in bits 4-0, low
 // byte first; component 0 (red) lands in byte 2 of the 3- and 4-byte layouts.
-TEST_F(WavedecRoundTrip, PixelLayoutsOfKnownColours) {
+TEST_F(WavedecRoundTrip, PixelLayoutsOfKnownColors) {
     Image img;
     img.width = 4;
     img.height = 1;
@@ -109,7 +109,7 @@ TEST_F(WavedecRoundTrip, PixelLayoutsOfKnownColours) {
     EXPECT_EQ(bgra, (Bytes{255, 255, 255, 255, 8, 4, 8, 255, 0, 0, 255, 255, 200, 3, 7, 255}));
 }
 
-TEST_F(WavedecRoundTrip, GreyIsReplicatedIntoAllColours) {
+TEST_F(WavedecRoundTrip, GreyIsReplicatedIntoAllColors) {
     const Image rgb = Crop(*board_, 300, 200, 120, 90);
     Image grey;
     grey.width = rgb.width;

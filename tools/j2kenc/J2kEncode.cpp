@@ -141,7 +141,7 @@ bool Encode(int width, int height, const std::vector<Component>& components, con
     const bool sameGeometry = count >= 3 && components[0].dx == components[1].dx &&
                               components[0].dx == components[2].dx && components[0].dy == components[1].dy &&
                               components[0].dy == components[2].dy;
-    p.tcp_mct = options.colourTransform && sameGeometry ? 1 : 0;
+    p.tcp_mct = options.colorTransform && sameGeometry ? 1 : 0;
 
     g.codec = opj_create_compress(options.jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
     if (!g.codec) return false;

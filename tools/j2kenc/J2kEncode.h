@@ -33,7 +33,7 @@ struct Options {
     int resolutions = 0;     // wavelet resolution levels; 0: as many as fit, at most 6
     int tileSize = 0;        // square tiles of this many pixels; 0: one tile
     int codeBlockSize = 64;  // code-block width and height (4 .. 1024, power of two)
-    bool colourTransform = true;  // RCT/ICT on the first three components when they allow it
+    bool colorTransform = true;  // RCT/ICT on the first three components when they allow it
     unsigned originX = 0;    // image offset on the reference grid
     unsigned originY = 0;
 

@@ -1,4 +1,4 @@
-// The two colour codecs of image payloads, over the project's encoders.
+// The two color codecs of image payloads, over the project's encoders.
 #include "Payloads.h"
 
 #include <stdexcept>

@@ -166,9 +166,9 @@ Image CutTile(const Image& image, int col, int row, int size, std::vector<uint8_
 
 namespace {
 
-// The four (or three) colours of a DXT colour block. Byte 0 of each colour is
+// The four (or three) colors of a DXT color block. Byte 0 of each color is
 // the field in bits 15-11 of the 5:6:5 endpoints.
-void BlockColours(const uint8_t* block, bool alwaysFourColours, uint8_t colours[4][4]) {
+void BlockColors(const uint8_t* block, bool alwaysFourColors, uint8_t colors[4][4]) {
     unsigned c0 = block[0] | block[1] << 8, c1 = block[2] | block[3] << 8;
     auto expand = [](unsigned c, uint8_t* out) {
         unsigned hi = (c >> 11) & 31, mid = (c >> 5) & 63, lo = c & 31;
@@ -177,20 +177,20 @@ void BlockColours(const uint8_t* block, bool alwaysFourColours, uint8_t colours[
         out[2] = static_cast<uint8_t>(lo << 3 | lo >> 2);
         out[3] = 255;
     };
-    expand(c0, colours[0]);
-    expand(c1, colours[1]);
+    expand(c0, colors[0]);
+    expand(c1, colors[1]);
     for (int ch = 0; ch < 3; ++ch) {
-        int a = colours[0][ch], b = colours[1][ch];
-        if (alwaysFourColours || c0 > c1) {
-            colours[2][ch] = static_cast<uint8_t>((2 * a + b) / 3);
-            colours[3][ch] = static_cast<uint8_t>((a + 2 * b) / 3);
+        int a = colors[0][ch], b = colors[1][ch];
+        if (alwaysFourColors || c0 > c1) {
+            colors[2][ch] = static_cast<uint8_t>((2 * a + b) / 3);
+            colors[3][ch] = static_cast<uint8_t>((a + 2 * b) / 3);
         } else {
-            colours[2][ch] = static_cast<uint8_t>((a + b) / 2);
-            colours[3][ch] = 0;
+            colors[2][ch] = static_cast<uint8_t>((a + b) / 2);
+            colors[3][ch] = 0;
         }
     }
-    colours[2][3] = 255;
-    colours[3][3] = (alwaysFourColours || c0 > c1) ? 255 : 0;
+    colors[2][3] = 255;
+    colors[3][3] = (alwaysFourColors || c0 > c1) ? 255 : 0;
 }
 
 void BlockAlphas(const uint8_t* block, uint8_t alphas[8]) {
@@ -222,14 +222,14 @@ Image DecodeDxt(const uint8_t* blocks, int width, int height, bool dxt5) {
                 for (int i = 0; i < 6; ++i) alphaBits |= static_cast<uint64_t>(block[2 + i]) << (8 * i);
                 block += 8;
             }
-            uint8_t colours[4][4];
-            BlockColours(block, dxt5, colours);
+            uint8_t colors[4][4];
+            BlockColors(block, dxt5, colors);
             uint32_t indices = block[4] | block[5] << 8 | block[6] << 16 | static_cast<uint32_t>(block[7]) << 24;
             for (int p = 0; p < 16; ++p) {
                 int x = bx * 4 + (p & 3), y = by * 4 + (p >> 2);
                 if (x >= width || y >= height) continue;
                 uint8_t* out = image.Pixel(x, y);
-                std::memcpy(out, colours[(indices >> (2 * p)) & 3], 4);
+                std::memcpy(out, colors[(indices >> (2 * p)) & 3], 4);
                 if (dxt5) out[3] = alphas[(alphaBits >> (3 * p)) & 7];
             }
         }

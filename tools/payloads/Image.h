@@ -24,7 +24,7 @@ struct Image {
     bool empty() const { return width <= 0 || height <= 0; }
 };
 
-// Reads a PNG (any colour type; alpha kept) or a JPEG file. On failure returns
+// Reads a PNG (any color type; alpha kept) or a JPEG file. On failure returns
 // false and puts a one-line reason into `error`.
 bool ReadImageFile(const std::string& path, Image& image, std::string& error);
 
@@ -48,7 +48,7 @@ Image CutTile(const Image& image, int col, int row, int size, std::vector<uint8_
 // Decodes DXT1 / DXT5 (BC1 / BC3) blocks of a width x height level to RGBA.
 Image DecodeDxt(const uint8_t* blocks, int width, int height, bool dxt5);
 
-// Peak signal-to-noise ratio of the colour channels of two same-size images;
+// Peak signal-to-noise ratio of the color channels of two same-size images;
 // infinity when they are equal.
 double Psnr(const Image& a, const Image& b);
 

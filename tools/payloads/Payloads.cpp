@@ -178,12 +178,12 @@ void SwapRedBlueInDxt(uint8_t* blocks, size_t size, bool dxt5) {
         if ((c0 > c1) != (s0 > s1)) {
             // The endpoint order selects the DXT1 block mode: keep the mode by
             // exchanging the endpoints and renumbering the indices.
-            bool fourColours = dxt5 || c0 > c1;
+            bool fourColors = dxt5 || c0 > c1;
             std::swap(s0, s1);
             uint32_t indices = GetU32(block + 4), remapped = 0;
             for (int p = 0; p < 16; ++p) {
                 uint32_t i = (indices >> (2 * p)) & 3;
-                if (fourColours || i < 2) i ^= 1;
+                if (fourColors || i < 2) i ^= 1;
                 remapped |= i << (2 * p);
             }
             for (int k = 0; k < 4; ++k) block[4 + k] = static_cast<uint8_t>(remapped >> (8 * k));

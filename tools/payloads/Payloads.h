@@ -64,12 +64,12 @@ Bytes DdsPayload(uint32_t v1, uint32_t v2, uint32_t v3, const Bytes& ddsFile, bo
 
 // The reader's DXT blocks carry the first pixel byte (blue) in the top bits of
 // their 5:6:5 endpoints; standard DDS readers take those bits as red. This
-// swaps the two fields in every colour block of a chain (and restores the
+// swaps the two fields in every color block of a chain (and restores the
 // endpoint order that selects the DXT1 block mode) so that common texture
-// tools show the right colours.
+// tools show the right colors.
 void SwapRedBlueInDxt(uint8_t* blocks, size_t size, bool dxt5);
 
-// Codecs for the payloads. Colour only: alpha travels separately.
+// Codecs for the payloads. Color only: alpha travels separately.
 Bytes EncodeCompactJpeg(const Image& tile, int quality);
 Bytes EncodeJpeg2000(const Image& tile, bool lossless, float psnr = 40.0f);
 

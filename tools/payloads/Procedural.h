@@ -1,6 +1,6 @@
 // Deterministic procedural landscape for the sample pyramids: fractal terrain
 // heights over a patch of the Eastern Alps in geographic WGS 84 coordinates,
-// rendered as hill-shaded, colour-ramped imagery. The same inputs give the
+// rendered as hill-shaded, color-ramped imagery. The same inputs give the
 // same bytes on every machine (integer hashing, no library randomness).
 #ifndef VELTRANE_TOOLS_PAYLOADS_PROCEDURAL_H
 #define VELTRANE_TOOLS_PAYLOADS_PROCEDURAL_H
@@ -33,7 +33,7 @@ double TerrainHeight(double lon, double lat);
 // Heights at the centres of the area's pixels, row by row from the north.
 std::vector<float> HeightField(const Area& area);
 
-// Hill-shaded, colour-ramped rendering of `heights` (area.width x area.height).
+// Hill-shaded, color-ramped rendering of `heights` (area.width x area.height).
 // When `withNoData` is set, a strip along an irregular survey boundary in the
 // south-west is left transparent (alpha 0), as orthophoto mosaics often are.
 Image RenderTerrain(const Area& area, const std::vector<float>& heights, bool withNoData);

@@ -166,7 +166,7 @@ void DemSample(const std::string& dir) {
     Area area = PacketArea();
     const int levels = 2;
     std::vector<float> heights = payloads::HeightField(area);
-    std::vector<Image> colour = Levels(payloads::RenderTerrain(area, heights, false), levels);
+    std::vector<Image> color = Levels(payloads::RenderTerrain(area, heights, false), levels);
     std::vector<Image> shade = Levels(payloads::RenderHillshade(area, heights), levels);
     PyramidWriter w(Header(area, levels));
     for (int l = 0; l < levels; ++l) {
@@ -176,19 +176,19 @@ void DemSample(const std::string& dir) {
                 Bytes grid = TileGrid(area.west + x * span, area.north - y * span, span, 64);
                 std::vector<std::pair<uint8_t, Bytes>> orthos;
                 orthos.emplace_back(1, payloads::EncodeJpeg2000(
-                                           payloads::CutTile(colour[static_cast<size_t>(l)], x, y, kTile), false, 38.0f));
+                                           payloads::CutTile(color[static_cast<size_t>(l)], x, y, kTile), false, 38.0f));
                 orthos.emplace_back(2, payloads::EncodeJpeg2000(
                                            payloads::CutTile(shade[static_cast<size_t>(l)], x, y, kTile), false, 36.0f));
                 w.SetTile(l, x, y, payloads::DemDomPacket(&grid, orthos));
             }
     }
-    Write(dir, "dem.vtp", w, "DEM/DOM packets: 64 x 64 elevation grid, orthophotos 1 (colour) and 2 (hill-shade)");
+    Write(dir, "dem.vtp", w, "DEM/DOM packets: 64 x 64 elevation grid, orthophotos 1 (color) and 2 (hill-shade)");
 }
 
 void TerrainSample(const std::string& dir) {
     Area area = PacketArea();
     const int levels = 2;
-    std::vector<Image> colour = Levels(payloads::RenderTerrain(area, payloads::HeightField(area), false), levels);
+    std::vector<Image> color = Levels(payloads::RenderTerrain(area, payloads::HeightField(area), false), levels);
     Bytes mesh = GridMesh(33), tiny = GridMesh(9);
     PyramidWriter w(Header(area, levels));
     const std::array<uint8_t, 5> version = {'1', '.', '0', '.', '0'};
@@ -197,7 +197,7 @@ void TerrainSample(const std::string& dir) {
         for (int y = 0; y < (1 << l); ++y)
             for (int x = 0; x < (1 << l); ++x) {
                 Bytes grid = TileGrid(area.west + x * span, area.north - y * span, span, 33);
-                Bytes image = payloads::EncodeJpeg2000(payloads::CutTile(colour[static_cast<size_t>(l)], x, y, kTile),
+                Bytes image = payloads::EncodeJpeg2000(payloads::CutTile(color[static_cast<size_t>(l)], x, y, kTile),
                                                        false, 38.0f);
                 w.SetTile(l, x, y, payloads::TerrainPayload(version, image, {&mesh, &tiny, nullptr, nullptr, &grid}));
             }
@@ -210,7 +210,7 @@ void TerrainSample(const std::string& dir) {
 void DdsSample(const std::string& dir) {
     Area area = PacketArea();
     const int levels = 2;
-    std::vector<Image> colour = Levels(payloads::RenderTerrain(area, payloads::HeightField(area), false), levels);
+    std::vector<Image> color = Levels(payloads::RenderTerrain(area, payloads::HeightField(area), false), levels);
     PyramidWriter w(Header(area, levels));
     CVeltrane reader;
     for (int l = 0; l < levels; ++l)
@@ -218,7 +218,7 @@ void DdsSample(const std::string& dir) {
             for (int x = 0; x < (1 << l); ++x) {
                 Bytes image = payloads::ImagePayload(
                     Codec::Jpeg2000,
-                    payloads::EncodeJpeg2000(payloads::CutTile(colour[static_cast<size_t>(l)], x, y, kTile), true),
+                    payloads::EncodeJpeg2000(payloads::CutTile(color[static_cast<size_t>(l)], x, y, kTile), true),
                     nullptr, false);
                 Bytes chain(payloads::DxtChainBytes(kTile, kTile, false));
                 reader.DecodeImage(image.data(), static_cast<unsigned long>(image.size()), chain.data(),

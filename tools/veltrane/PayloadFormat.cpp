@@ -107,17 +107,17 @@ bool ParseNewImage(const Bytes& payload, NewImage& image, std::string& why) {
         return false;
     }
     image.alpha = payload[1] == 1;
-    image.colourLength = GetU32(&payload[2]);
-    if (6 + static_cast<uint64_t>(image.colourLength) > payload.size()) {
-        why = "colour stream length " + std::to_string(image.colourLength) + " runs past the payload";
+    image.colorLength = GetU32(&payload[2]);
+    if (6 + static_cast<uint64_t>(image.colorLength) > payload.size()) {
+        why = "color stream length " + std::to_string(image.colorLength) + " runs past the payload";
         return false;
     }
-    if (!CompactJpegSize(&payload[6], image.colourLength, image.width, image.height)) {
+    if (!CompactJpegSize(&payload[6], image.colorLength, image.width, image.height)) {
         why = "compact JPEG header gives no image size";
         return false;
     }
     if (!image.alpha) return true;
-    size_t at = 6 + image.colourLength;
+    size_t at = 6 + image.colorLength;
     if (at + 8 > payload.size()) {
         why = "alpha block header runs past the payload";
         return false;

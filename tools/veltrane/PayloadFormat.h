@@ -38,7 +38,7 @@ bool ParseEnvelope(Bytes& payload, Envelope& envelope, std::string& why);
 // Second-generation image payload.
 struct NewImage {
     bool alpha = false;
-    size_t colourLength = 0;
+    size_t colorLength = 0;
     uint32_t alphaRaw = 0, alphaPacked = 0;
     int width = 0, height = 0;
 };
