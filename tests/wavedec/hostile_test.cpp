@@ -4,6 +4,7 @@
 // header reported, so a read or write outside them stops the sanitizer build.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 
@@ -25,9 +26,16 @@ const Bytes& SmallStream(bool jp2 = false) {
     return jp2 ? file : codestream;
 }
 
+// Bytes past a destination's end that a decode must leave as they are: the
+// sanitizer build catches any write past the end, this catches one in every
+// build.
+constexpr size_t kGuardBytes = 64;
+constexpr std::uint8_t kGuard = 0xA5;
+
 // Calls both entry points on the first `length` bytes of `stream`, copied to
-// an exact-size allocation; decodes (into an exact-size destination) only if
-// the header was understood. Returns the decode's result.
+// an exact-size allocation; decodes (into a destination of exactly the size
+// the header gives, followed by guard bytes) only if the header was
+// understood. Returns the decode's result.
 bool TryDecode(const Bytes& stream, size_t length, int mode, bool* headerOk = nullptr) {
     std::unique_ptr<std::uint8_t[]> data(new std::uint8_t[length == 0 ? 1 : length]);
     std::copy(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(length), data.get());
@@ -40,8 +48,14 @@ bool TryDecode(const Bytes& stream, size_t length, int mode, bool* headerOk = nu
         return false;
     }
     const size_t size = static_cast<size_t>(w) * h * BytesPerPixel(mode);
-    std::unique_ptr<std::uint8_t[]> dst(new std::uint8_t[size]);
-    return j2k_decode2Buffer(data.get(), static_cast<int>(length), dst.get(), mode);
+    std::unique_ptr<std::uint8_t[]> dst(new std::uint8_t[size + kGuardBytes]);
+    std::fill(dst.get() + size, dst.get() + size + kGuardBytes, kGuard);
+    const bool decoded = j2k_decode2Buffer(data.get(), static_cast<int>(length), dst.get(), mode);
+    for (size_t i = 0; i < kGuardBytes; ++i) {
+        EXPECT_EQ(dst[size + i], kGuard) << "written " << i << " bytes past the " << w << " x " << h << " image";
+        if (dst[size + i] != kGuard) break;
+    }
+    return decoded;
 }
 
 TEST(WavedecHostile, BadArgumentsAreRefused) {
@@ -123,10 +137,12 @@ TEST(WavedecHostile, HeaderAloneGivesTheSizeButNoPixels) {
 }
 
 // Bytes changed at random places: whatever the outcome, no access outside the
-// buffers (checked by the sanitizer build) and a size within the buffer the
-// caller made from the header.
+// buffers (the sanitizer build) and no write past the size the header gave
+// (the guard bytes, in every build). The changes must reach both outcomes,
+// or the test would no longer test what it says.
 TEST(WavedecHostile, CorruptedStreamsNeverOverrun) {
     std::mt19937 rng(20261207);
+    int decoded = 0, refused = 0;
     for (bool jp2 : {false, true}) {
         const Bytes& original = SmallStream(jp2);
         for (int trial = 0; trial < 150; ++trial) {
@@ -137,9 +153,11 @@ TEST(WavedecHostile, CorruptedStreamsNeverOverrun) {
                 const size_t limit = (rng() % 2) ? std::min<size_t>(s.size(), 200) : s.size();
                 s[rng() % limit] = static_cast<std::uint8_t>(rng());
             }
-            TryDecode(s, s.size(), static_cast<int>(trial % 3));
+            (TryDecode(s, s.size(), static_cast<int>(trial % 3)) ? decoded : refused) += 1;
         }
     }
+    EXPECT_GT(decoded, 0);
+    EXPECT_GT(refused, 0);
 }
 
 // Sets the image and tile size in a code stream's SIZ segment (ITU-T T.800
