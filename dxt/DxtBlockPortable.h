@@ -19,6 +19,7 @@
 
 // The steps have internal linkage: the AVX2 file compiles them with AVX2
 // enabled, and those copies must never stand in for the baseline ones.
+namespace vt {
 namespace dxt {
 namespace {
 
@@ -173,5 +174,6 @@ inline void SelectAlphaIndices(const uint8_t* block, uint32_t alpha1, uint32_t a
 
 }  // namespace
 }  // namespace dxt
+}  // namespace vt
 
 #endif  // VELTRANE_DXT_BLOCK_PORTABLE_H

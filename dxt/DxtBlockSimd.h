@@ -1,274 +1,46 @@
-// Block steps of the DXT encoder, SIMD form (SSE2).
-//
-// Each step gives the same bytes as its portable namesake in
-// DxtBlockPortable.h; the comments say where the arithmetic differs in form
-// and why the result cannot. No division: the divisions by 3, 7 and 14 are
-// 16-bit multiplies keeping the high half, exact over the ranges that occur
-// (checked exhaustively by the tests). Where the including file is compiled
-// with SSSE3 / AVX2 (DxtEncoderAvx2.cpp only), a few steps take a shorter
-// road with those instructions; the values computed are the same.
-//
-// Lane diagrams list the lowest lane first; p0..p15 are the block's pixels.
+// Block steps and whole blocks of the DXT encoder's SIMD form, written once
+// for both of its variants: each template takes the variant's steps as a
+// struct (Sse2Steps in DxtBlockSse2.h, Avx2Steps in DxtEncoderAvx2.cpp) and
+// is instantiated in that variant's own file, so one body serves both and
+// the two cannot drift apart.
 #ifndef VELTRANE_DXT_BLOCK_SIMD_H
 #define VELTRANE_DXT_BLOCK_SIMD_H
 
-#include "dxt/DxtInternal.h"
+#include "dxt/DxtBlockSse2.h"
 
-#if VT_DXT_HAVE_SIMD
+#if VT_HAVE_SSE2
 
-#include <emmintrin.h>
-
-#include <cstdint>
-#include <cstring>
-
-// The steps have internal linkage: the AVX2 file compiles them with AVX2
-// enabled, and those copies must never stand in for the baseline ones.
+// Internal linkage, as in DxtBlockSse2.h: each variant's file has its own copy.
+namespace vt {
 namespace dxt {
 namespace {
 
-inline __m128i LoadBlockRow(const uint8_t* block, int row) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * row));
-}
-
-inline void CopyBlockPixelsSimd(const uint8_t* topLeft, int width, uint8_t* block) {
-    const size_t stride = static_cast<size_t>(width) * 4;
-    for (int row = 0; row < 4; ++row)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 16 * row),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(topLeft + row * stride)));
-}
-
-// All four channels at once: byte-wise min/max over the four rows, then over
-// the four pixels of the row result; the inset in 16-bit lanes. The endpoints
-// come back as 32-bit values, channel 0 in the low byte.
-// `endpoints` keeps them in a register too: bytes 0-3 low, 4-7 high.
-VT_DXT_ALWAYS_INLINE void ColorAlphaBoundsSimd(const uint8_t* block, uint32_t& lowBits, uint32_t& highBits,
-                                               __m128i& endpoints) {
-    const __m128i r0 = LoadBlockRow(block, 0), r1 = LoadBlockRow(block, 1);
-    const __m128i r2 = LoadBlockRow(block, 2), r3 = LoadBlockRow(block, 3);
-    __m128i mn = _mm_min_epu8(_mm_min_epu8(r0, r1), _mm_min_epu8(r2, r3));
-    __m128i mx = _mm_max_epu8(_mm_max_epu8(r0, r1), _mm_max_epu8(r2, r3));
-    mn = _mm_min_epu8(mn, _mm_shuffle_epi32(mn, _MM_SHUFFLE(1, 0, 3, 2)));
-    mx = _mm_max_epu8(mx, _mm_shuffle_epi32(mx, _MM_SHUFFLE(1, 0, 3, 2)));
-    mn = _mm_min_epu8(mn, _mm_shuffle_epi32(mn, _MM_SHUFFLE(2, 3, 0, 1)));
-    mx = _mm_max_epu8(mx, _mm_shuffle_epi32(mx, _MM_SHUFFLE(2, 3, 0, 1)));
-    // 16-bit lanes: min c0..c3, max c0..c3.
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i both = _mm_unpacklo_epi8(_mm_unpacklo_epi32(mn, mx), zero);
-    const __m128i swapped = _mm_shuffle_epi32(both, _MM_SHUFFLE(1, 0, 3, 2));  // max, min
-    const __m128i inset = _mm_srli_epi16(_mm_sub_epi16(swapped, both), 4);     // lanes 0-3: range >> 4
-    // Lanes 0-3: min + inset (low); lanes 4-7: max - inset (high).
-    const __m128i insetBoth = _mm_unpacklo_epi64(inset, inset);
-    const __m128i sign = _mm_set_epi16(-1, -1, -1, -1, 0, 0, 0, 0);
-    const __m128i moved = _mm_sub_epi16(_mm_xor_si128(insetBoth, sign), sign);  // +inset, -inset
-    const __m128i ends = _mm_packus_epi16(_mm_add_epi16(both, moved), zero);
-    endpoints = ends;
-    lowBits = static_cast<uint32_t>(_mm_cvtsi128_si32(ends));
-    highBits = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(ends, 4)));
-}
-
-// The endpoints register from 32-bit values.
-inline __m128i EndpointsFromBits(uint32_t lowBits, uint32_t highBits) {
-    return _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(lowBits)), _mm_cvtsi32_si128(static_cast<int>(highBits)));
-}
-
-inline void FindColorAlphaBoundsSimd(const uint8_t* block, uint8_t* low, uint8_t* high) {
-    uint32_t lowBits, highBits;
-    __m128i endpoints;
-    ColorAlphaBoundsSimd(block, lowBits, highBits, endpoints);
-    std::memcpy(low, &lowBits, 4);
-    std::memcpy(high, &highBits, 4);
-}
-
-// PackEndpoint565 of an endpoint held as a 32-bit value (channel 0 lowest).
-inline uint32_t PackEndpointBits565(uint32_t color) {
-    return ((color & 0xF8) << 8) | ((color >> 5) & 0x7E0) | ((color >> 19) & 0x1F);
-}
-
-// The color palette P0 (from the high endpoint), P1, P2, P3 as the four
-// 32-bit lanes of the result, channel 3 zero: the endpoint bytes masked to
-// what the 5:6:5 word keeps, their top bits ORed in below (a high-half
-// multiply by 2^11 / 2^10 is the shift right by 5 / 6), then
-// (2 P0 + P1) / 3 and (P0 + 2 P1) / 3 as a signed high-half multiply by
-// 0x5556 (exact for every sum up to 765).
-VT_DXT_ALWAYS_INLINE __m128i ColorPaletteSimd(__m128i endpoints) {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i ends = _mm_unpacklo_epi8(_mm_shuffle_epi32(endpoints, _MM_SHUFFLE(3, 2, 0, 1)),
-                                     zero);  // 16-bit lanes: P0 c0..c3 (high), P1 c0..c3 (low)
-    ends = _mm_and_si128(ends, _mm_setr_epi16(0xF8, 0xFC, 0xF8, 0, 0xF8, 0xFC, 0xF8, 0));
-    ends = _mm_or_si128(ends, _mm_mulhi_epu16(ends, _mm_setr_epi16(1 << 11, 1 << 10, 1 << 11, 0, 1 << 11, 1 << 10,
-                                                                       1 << 11, 0)));
-    // Lanes 0-3: 2 P0 + P1, lanes 4-7: P0 + 2 P1.
-    const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
-    const __m128i thirds = _mm_mulhi_epi16(sums, _mm_set1_epi16(0x5556));
-    return _mm_packus_epi16(ends, thirds);
-}
-
-// Distances of the 16 pixels to one palette color (channel 3 of the color
-// is 0) as 16-bit lanes, pixels 0-7 in `first`, 8-15 in `second`. The
-// sum-of-absolute-differences instruction sees one pixel per 64-bit half, so
-// it also adds the pixel's alpha; that adds the same amount to all four
-// distances of a pixel and changes no comparison (sums stay below 1021).
-struct Distances {
-    __m128i first, second;
-};
-
-inline Distances PaletteDistances(const __m128i* spread, __m128i color) {
-    Distances d;
-    d.first = _mm_packs_epi32(
-        _mm_packs_epi32(_mm_sad_epu8(spread[0], color), _mm_sad_epu8(spread[1], color)),
-        _mm_packs_epi32(_mm_sad_epu8(spread[2], color), _mm_sad_epu8(spread[3], color)));
-    d.second = _mm_packs_epi32(
-        _mm_packs_epi32(_mm_sad_epu8(spread[4], color), _mm_sad_epu8(spread[5], color)),
-        _mm_packs_epi32(_mm_sad_epu8(spread[6], color), _mm_sad_epu8(spread[7], color)));
-    return d;
-}
-
-// The comparison network on eight pixels: H and L as 0 / -1 lanes.
-inline void ChooseIndices(__m128i d0, __m128i d1, __m128i d2, __m128i d3, __m128i& h, __m128i& l) {
-    const __m128i d3below0 = _mm_cmpgt_epi16(d0, d3);
-    h = _mm_or_si128(_mm_and_si128(_mm_cmpgt_epi16(d1, d2), _mm_cmpgt_epi16(d0, d2)),
-                     _mm_and_si128(d3below0, _mm_cmpgt_epi16(d1, d3)));
-    l = _mm_and_si128(d3below0, _mm_cmpgt_epi16(d2, d3));
-}
-
-// The index word of the DXT1 color block.
-VT_DXT_ALWAYS_INLINE uint32_t ColorIndexWordSimd(const uint8_t* block, __m128i endpoints) {
-    const __m128i zero = _mm_setzero_si128();
-    // Each palette color alone in the low half of both 64-bit halves.
-    const __m128i palette = ColorPaletteSimd(endpoints);
-    const __m128i p01 = _mm_unpacklo_epi32(palette, zero);  // P0, 0, P1, 0
-    const __m128i p23 = _mm_unpackhi_epi32(palette, zero);  // P2, 0, P3, 0
-    const __m128i c0 = _mm_shuffle_epi32(p01, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m128i c1 = _mm_shuffle_epi32(p01, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m128i c2 = _mm_shuffle_epi32(p23, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m128i c3 = _mm_shuffle_epi32(p23, _MM_SHUFFLE(3, 2, 3, 2));
-
-    // spread[2r] = p(4r), 0, p(4r+1), 0; spread[2r+1] = p(4r+2), 0, p(4r+3), 0.
-    __m128i spread[8];
-    for (int row = 0; row < 4; ++row) {
-        const __m128i r = LoadBlockRow(block, row);
-        spread[2 * row] = _mm_unpacklo_epi32(r, zero);
-        spread[2 * row + 1] = _mm_unpackhi_epi32(r, zero);
-    }
-    const Distances d0 = PaletteDistances(spread, c0), d1 = PaletteDistances(spread, c1);
-    const Distances d2 = PaletteDistances(spread, c2), d3 = PaletteDistances(spread, c3);
-    __m128i hFirst, lFirst, hSecond, lSecond;
-    ChooseIndices(d0.first, d1.first, d2.first, d3.first, hFirst, lFirst);
-    ChooseIndices(d0.second, d1.second, d2.second, d3.second, hSecond, lSecond);
-    // Bytes L0 H0 L1 H1 ...: their sign bits are the index word's bits.
-    const __m128i hBytes = _mm_packs_epi16(hFirst, hSecond);
-    const __m128i lBytes = _mm_packs_epi16(lFirst, lSecond);
-    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpacklo_epi8(lBytes, hBytes))) |
-           (static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpackhi_epi8(lBytes, hBytes))) << 16);
-}
-
-// Little-endian stores of the SIMD form (x86 only, so a plain copy).
-inline void StoreU32(uint8_t* out, uint32_t value) { std::memcpy(out, &value, 4); }
-inline void StoreU64(uint8_t* out, uint64_t value) { std::memcpy(out, &value, 8); }
-
-inline int SelectColorIndicesSimd(const uint8_t* block, const uint8_t* low, const uint8_t* high, uint8_t* out) {
-    uint32_t lowBits, highBits;
-    std::memcpy(&lowBits, low, 4);
-    std::memcpy(&highBits, high, 4);
-    StoreU32(out, ColorIndexWordSimd(block, EndpointsFromBits(lowBits, highBits)));
-    return 4;
-}
-
-// Broadcasts byte k of t (each byte doubled into its word, `tw`) to all 16
-// bytes. With SSSE3 one byte shuffle does it.
-template <int k>
-inline __m128i BroadcastThreshold(__m128i t, __m128i tw) {
-#if defined(__SSSE3__)
-    (void)tw;
-    return _mm_shuffle_epi8(t, _mm_set1_epi8(k));
-#else
-    (void)t;
-    if constexpr (k < 4) {
-        return _mm_shuffle_epi32(_mm_shufflelo_epi16(tw, k * 0x55), 0x00);
-    } else {
-        return _mm_shuffle_epi32(_mm_shufflehi_epi16(tw, (k - 4) * 0x55), 0xAA);
-    }
-#endif
-}
-
-// The 48-bit alpha index field (in the low bits of the result).
-// The alpha endpoints come in `endpoints` (alpha1 in byte 3, alpha0 in byte 7),
-// straight from the bounds step.
-VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, __m128i endpoints) {
-    // The 16 alphas as bytes, pixel order.
-    const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(LoadBlockRow(block, 0), 24),
-                                        _mm_srli_epi32(LoadBlockRow(block, 1), 24));
-    const __m128i a23 = _mm_packs_epi32(_mm_srli_epi32(LoadBlockRow(block, 2), 24),
-                                        _mm_srli_epi32(LoadBlockRow(block, 3), 24));
-    const __m128i alphas = _mm_packus_epi16(a01, a23);
-
-    // Thresholds in 16-bit lanes 0..6: (k a0 + (7 - k) a1) / 7 + (a0 - a1) / 14,
-    // with / 7 and / 14 as high-half multiplies by 0x2493 and 0x124A (exact
-    // for sums up to 7 x 255 and differences up to 255).
+// The seven alpha thresholds (bytes 0..6) from the endpoints register
+// (alpha1 in byte 3, alpha0 in byte 7): (k a0 + (7 - k) a1) / 7 + (a0 - a1) / 14
+// in 16-bit lanes, with / 7 and / 14 as high-half multiplies by 0x2493 and
+// 0x124A (exact for sums up to 7 x 255 and differences up to 255).
+// Steps::SpreadAlphaEndpoints puts alpha1 and alpha0 into every 16-bit lane
+// of `lo` and `hi`.
+template <class Steps>
+VT_DXT_ALWAYS_INLINE __m128i AlphaThresholdsSimd(__m128i endpoints) {
     const __m128i a1a0 = _mm_srli_epi32(endpoints, 24);  // dwords: alpha1, alpha0, ...
-#if defined(__AVX2__)
-    const __m128i lo = _mm_broadcastw_epi16(a1a0);
-    const __m128i hi = _mm_broadcastw_epi16(_mm_srli_si128(a1a0, 4));
-#else
-    const __m128i lo = _mm_shuffle_epi32(_mm_shufflelo_epi16(a1a0, 0x00), 0);
-    const __m128i hi = _mm_shuffle_epi32(_mm_shufflelo_epi16(a1a0, 0xAA), 0);
-#endif
+    __m128i lo, hi;
+    Steps::SpreadAlphaEndpoints(a1a0, lo, hi);
     const __m128i weighted = _mm_add_epi16(_mm_mullo_epi16(hi, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 0)),
                                            _mm_mullo_epi16(lo, _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0)));
     const __m128i mid = _mm_mulhi_epi16(_mm_sub_epi16(hi, lo), _mm_set1_epi16(0x124A));
     const __m128i t16 = _mm_add_epi16(_mm_mulhi_epi16(weighted, _mm_set1_epi16(0x2493)), mid);
-    const __m128i t = _mm_packus_epi16(t16, t16);  // byte k: threshold k
-#if defined(__AVX2__)
-    // Two thresholds per 256-bit step: the alphas in both halves, threshold k
-    // in the low half and k + 1 in the high one (the last step holds t6 in
-    // both and counts its low half only). A hit is -1; the sum is -count.
-    const __m256i alphas2 = _mm256_broadcastsi128_si256(alphas);
-    const __m256i t2 = _mm256_broadcastsi128_si256(t);
-    auto pick = [&t2](long long k0, long long k1) {
-        const long long bytes = 0x0101010101010101ll;
-        return _mm256_shuffle_epi8(t2, _mm256_set_epi64x(k1 * bytes, k1 * bytes, k0 * bytes, k0 * bytes));
-    };
-    auto hits = [&alphas2](__m256i threshold) {
-        return _mm256_cmpeq_epi8(_mm256_min_epu8(alphas2, threshold), alphas2);
-    };
-    const __m256i pairs = _mm256_add_epi8(_mm256_add_epi8(hits(pick(0, 1)), hits(pick(2, 3))), hits(pick(4, 5)));
-    const __m128i last = _mm256_castsi256_si128(hits(pick(6, 6)));
-    const __m128i negated = _mm_add_epi8(
-        _mm_add_epi8(_mm256_castsi256_si128(pairs), _mm256_extracti128_si256(pairs, 1)), last);
-    const __m128i count = _mm_sub_epi8(_mm_setzero_si128(), negated);
-#else
-    const __m128i tw = _mm_unpacklo_epi8(t, t);
-    const __m128i t0 = BroadcastThreshold<0>(t, tw), t1 = BroadcastThreshold<1>(t, tw);
-    const __m128i t2 = BroadcastThreshold<2>(t, tw), t3 = BroadcastThreshold<3>(t, tw);
-    const __m128i t4 = BroadcastThreshold<4>(t, tw), t5 = BroadcastThreshold<5>(t, tw);
-    const __m128i t6 = BroadcastThreshold<6>(t, tw);
+    return _mm_packus_epi16(t16, t16);  // byte k: threshold k
+}
 
-    // alpha <= t  <=>  min(alpha, t) == alpha; each hit subtracts -1.
-    auto hits = [&alphas](__m128i threshold) { return _mm_cmpeq_epi8(_mm_min_epu8(alphas, threshold), alphas); };
-    const __m128i negated = _mm_add_epi8(_mm_add_epi8(_mm_add_epi8(hits(t0), hits(t1)), _mm_add_epi8(hits(t2), hits(t3))),
-                                         _mm_add_epi8(_mm_add_epi8(hits(t4), hits(t5)), hits(t6)));
-    const __m128i count = _mm_sub_epi8(_mm_setzero_si128(), negated);
-#endif
-    // index = v ^ 1 where v < 2, with v = (count + 1) & 7: counts 0 .. 7 give
-    // 0, 2, 3, 4, 5, 6, 7, 1.
-#if defined(__SSSE3__)
-    const __m128i index = _mm_shuffle_epi8(_mm_setr_epi8(0, 2, 3, 4, 5, 6, 7, 1, 0, 0, 0, 0, 0, 0, 0, 0), count);
-#else
-    const __m128i v = _mm_and_si128(_mm_add_epi8(count, _mm_set1_epi8(1)), _mm_set1_epi8(7));
-    const __m128i index =
-        _mm_xor_si128(v, _mm_and_si128(_mm_cmpgt_epi8(_mm_set1_epi8(2), v), _mm_set1_epi8(1)));
-#endif
-
-    // Pack the 3-bit indices: byte pairs to 6 bits per word, word pairs to 12
-    // bits per dword, dword pairs to 24 bits per qword, then the upper qword
-    // moved next to the lower one: 48 bits in pixel order.
-#if defined(__SSSE3__)
-    __m128i packed = _mm_maddubs_epi16(index, _mm_set1_epi16(0x0801));       // lo + 8 hi
-    packed = _mm_madd_epi16(packed, _mm_set1_epi32(0x00400001));             // lo + 64 hi
-#else
-    __m128i packed = _mm_or_si128(_mm_and_si128(index, _mm_set1_epi16(0x00FF)), _mm_srli_epi16(index, 5));
-    packed = _mm_or_si128(_mm_and_si128(packed, _mm_set1_epi32(0xFFFF)), _mm_srli_epi32(packed, 10));
-#endif
+// The 48-bit alpha index field (in the low bits of the result) from the
+// endpoints register, straight from the bounds step.
+template <class Steps>
+VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, __m128i endpoints) {
+    const __m128i count = Steps::CountAtOrBelow(BlockAlphas(block), AlphaThresholdsSimd<Steps>(endpoints));
+    __m128i packed = Steps::PackIndexPairs(Steps::IndexFromCount(count));
+    // Dword pairs to 24 bits per qword, then the upper qword moved next to
+    // the lower one: 48 bits in pixel order.
     packed = _mm_or_si128(_mm_and_si128(packed, _mm_set_epi32(0, -1, 0, -1)), _mm_srli_epi64(packed, 20));
     packed = _mm_or_si128(packed, _mm_srli_si128(packed, 5));
     alignas(16) uint8_t bytes[16];
@@ -278,45 +50,42 @@ VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, __m128i 
     return field & 0xFFFFFFFFFFFFull;
 }
 
-inline int SelectAlphaIndicesSimd(const uint8_t* block, uint32_t alpha1, uint32_t alpha0, uint8_t* out) {
-    const uint64_t field = AlphaIndexFieldSimd(block, EndpointsFromBits(alpha1 << 24, alpha0 << 24));
+// Whole blocks from the steps above, each 8 bytes written with one store:
+// DXT1 = colour0 (high endpoint), colour1 (low), index word; DXT5 = alpha0,
+// alpha1, alpha index field, then the DXT1 block of the same bounds.
+// Steps::ColorIndexWord(block, endpoints) is the variant's colour index step.
+template <class Steps>
+inline void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out) {
+    uint32_t low, high;
+    __m128i endpoints;
+    ColorAlphaBoundsSse2(block, low, high, endpoints);
+    StoreU64(out, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
+                      (static_cast<uint64_t>(Steps::ColorIndexWord(block, endpoints)) << 32));
+}
+
+template <class Steps>
+inline void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) {
+    uint32_t low, high;
+    __m128i endpoints;
+    ColorAlphaBoundsSse2(block, low, high, endpoints);
+    StoreU64(out, (high >> 24) | ((low >> 24) << 8) | (AlphaIndexFieldSimd<Steps>(block, endpoints) << 16));
+    StoreU64(out + 8, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
+                          (static_cast<uint64_t>(Steps::ColorIndexWord(block, endpoints)) << 32));
+}
+
+// The SSE2 alpha step on its own, as the portable SelectAlphaIndices writes
+// it (for the step-level tests).
+inline int SelectAlphaIndicesSse2(const uint8_t* block, uint32_t alpha1, uint32_t alpha0, uint8_t* out) {
+    const uint64_t field =
+        AlphaIndexFieldSimd<Sse2Steps>(block, EndpointsFromBits(alpha1 << 24, alpha0 << 24));
     for (int i = 0; i < 6; ++i) out[i] = static_cast<uint8_t>(field >> (8 * i));
     return 6;
 }
 
-// Whole blocks from the steps above, each 8 bytes written with one store:
-// DXT1 = color0 (high endpoint), color1 (low), index word; DXT5 = alpha0,
-// alpha1, alpha index field, then the DXT1 block of the same bounds.
-// ColorStep::IndexWord(block, endpoints) is the color index step of the
-// variant (SSE2 here, AVX2 in its own file).
-template <class ColorStep>
-inline void EncodeDxt1BlockWith(const uint8_t* block, uint8_t* out) {
-    uint32_t low, high;
-    __m128i endpoints;
-    ColorAlphaBoundsSimd(block, low, high, endpoints);
-    StoreU64(out, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
-                      (static_cast<uint64_t>(ColorStep::IndexWord(block, endpoints)) << 32));
-}
-
-template <class ColorStep>
-inline void EncodeDxt5BlockWith(const uint8_t* block, uint8_t* out) {
-    uint32_t low, high;
-    __m128i endpoints;
-    ColorAlphaBoundsSimd(block, low, high, endpoints);
-    StoreU64(out, (high >> 24) | ((low >> 24) << 8) | (AlphaIndexFieldSimd(block, endpoints) << 16));
-    StoreU64(out + 8, PackEndpointBits565(high) | (PackEndpointBits565(low) << 16) |
-                          (static_cast<uint64_t>(ColorStep::IndexWord(block, endpoints)) << 32));
-}
-
-struct Sse2ColorStep {
-    static uint32_t IndexWord(const uint8_t* block, __m128i endpoints) {
-        return ColorIndexWordSimd(block, endpoints);
-    }
-};
-
 }  // namespace
 }  // namespace dxt
+}  // namespace vt
 
-#endif  // VT_DXT_HAVE_SIMD
+#endif  // VT_HAVE_SSE2
 
 #endif  // VELTRANE_DXT_BLOCK_SIMD_H

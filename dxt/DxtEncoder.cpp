@@ -1,15 +1,16 @@
-// DXT1 / DXT5 image encoding: the traversal of an image in 4 x 4 blocks with
-// edge replication, the per-block encoders in both forms, and the process-wide
-// flag that picks the form.
+// DXT1 / DXT5 image encoding: the MMX availability flag, the portable form of
+// the per-block encoders and of the image traversal, and the entry points,
+// which read the flag once per image and run one form for the whole image.
+// The SIMD form's variants are in DxtEncoderSse2.cpp and DxtEncoderAvx2.cpp.
 #include "dxt/DxtEncoder.h"
-
-#include <cstring>
 
 #include "cpu/CpuFeatures.h"
 #include "dxt/DxtBlockPortable.h"
-#include "dxt/DxtBlockSimd.h"
 #include "dxt/DxtInternal.h"
 #include "dxt/DxtTraversal.h"
+
+namespace vt {
+namespace dxt {
 
 //----------------------------------------------------------------------------
 // The MMX availability flag and its probe. The flag is the processor-feature
@@ -17,26 +18,37 @@
 // at load, read-only afterwards but for the masks of test builds.
 
 int DetectMmx() {
-#if VT_DXT_HAVE_SIMD
+#if VT_HAVE_SSE2
     // A feature query in place of executing a guarded instruction.
-    return (vt::cpu::ProbeCpuFeatures() & vt::cpu::kCpuSse2) != 0 ? 1 : 0;
+    return (cpu::ProbeCpuFeatures() & cpu::kCpuSse2) != 0 ? 1 : 0;
 #else
     return 0;
 #endif
 }
 
 int MmxAvailable() {
-#if VT_DXT_HAVE_SIMD
-    return vt::cpu::HasCpuFeature(vt::cpu::kCpuSse2) ? 1 : 0;
+#if VT_HAVE_SSE2
+    return cpu::HasCpuFeature(cpu::kCpuSse2) ? 1 : 0;
 #else
     return 0;
 #endif
 }
 
-namespace dxt {
+Form ChooseForm() {
+#if VT_HAVE_SSE2
+    const std::uint32_t features = cpu::CpuFeatures();
+    if ((features & cpu::kCpuSse2) == 0) return Form::kPortable;
+#if VT_HAVE_AVX2
+    if (features & cpu::kCpuAvx2) return Form::kAvx2;
+#endif
+    return Form::kSse2;
+#else
+    return Form::kPortable;
+#endif
+}
 
 //----------------------------------------------------------------------------
-// One block, both formats, both forms, in the order the block layouts fix:
+// One block, both formats, portable form, in the order the block layouts fix:
 // DXT1 = color0 (high endpoint), color1 (low endpoint), index word;
 // DXT5 = alpha0, alpha1, alpha index field, then the DXT1 block of the same
 // bounds.
@@ -60,11 +72,6 @@ void EncodeDxt5BlockPortable(const uint8_t* block, uint8_t* out) {
     SelectColorIndices(block, low, high, out);
 }
 
-#if VT_DXT_HAVE_SIMD
-void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockWith<Sse2ColorStep>(block, out); }
-void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockWith<Sse2ColorStep>(block, out); }
-#endif
-
 namespace {
 
 struct PortableForm {
@@ -78,19 +85,6 @@ struct PortableForm {
     }
 };
 
-#if VT_DXT_HAVE_SIMD
-struct Sse2Form {
-    static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSimd(topLeft, width, block); }
-    template <bool kDxt5>
-    static void Encode(const uint8_t* block, uint8_t* out) {
-        if (kDxt5)
-            EncodeDxt5BlockWith<Sse2ColorStep>(block, out);
-        else
-            EncodeDxt1BlockWith<Sse2ColorStep>(block, out);
-    }
-};
-#endif
-
 }  // namespace
 
 void EncodeImagePortable(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5,
@@ -98,42 +92,35 @@ void EncodeImagePortable(const uint8_t* pixels, uint8_t* output, int width, int 
     TraverseImage<PortableForm>(pixels, output, width, height, dxt5, bytesWritten);
 }
 
-#if VT_DXT_HAVE_SIMD
-void EncodeImageSse2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
-    TraverseImage<Sse2Form>(pixels, output, width, height, dxt5, bytesWritten);
-}
-
-void EncodeImageSimd(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
-#if VT_DXT_HAVE_AVX2
-    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) {
-        EncodeImageAvx2(pixels, output, width, height, dxt5, bytesWritten);
-        return;
+void EncodeImage(Form form, const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5,
+                 int* bytesWritten) {
+    switch (form) {
+#if VT_HAVE_AVX2
+        case Form::kAvx2:
+            EncodeImageAvx2(pixels, output, width, height, dxt5, bytesWritten);
+            return;
+#endif
+#if VT_HAVE_SSE2
+        case Form::kSse2:
+            EncodeImageSse2(pixels, output, width, height, dxt5, bytesWritten);
+            return;
+#endif
+        default:
+            EncodeImagePortable(pixels, output, width, height, dxt5, bytesWritten);
+            return;
     }
-#endif
-    EncodeImageSse2(pixels, output, width, height, dxt5, bytesWritten);
 }
-#endif
-
-}  // namespace dxt
 
 //----------------------------------------------------------------------------
 // Entry points: the flag is read once per image.
 
-static void EncodeWithFlag(const unsigned char* pixels, unsigned char* output, int width, int height, bool dxt5,
-                           int* bytesWritten) {
-#if VT_DXT_HAVE_SIMD
-    if (MmxAvailable()) {
-        dxt::EncodeImageSimd(pixels, output, width, height, dxt5, bytesWritten);
-        return;
-    }
-#endif
-    dxt::EncodeImagePortable(pixels, output, width, height, dxt5, bytesWritten);
-}
-
 void EncodeDxt1Image(const unsigned char* pixels, unsigned char* output, int width, int height, int* bytesWritten) {
-    EncodeWithFlag(pixels, output, width, height, false, bytesWritten);
+    EncodeImage(ChooseForm(), pixels, output, width, height, false, bytesWritten);
 }
 
 void EncodeDxt5Image(const unsigned char* pixels, unsigned char* output, int width, int height, int* bytesWritten) {
-    EncodeWithFlag(pixels, output, width, height, true, bytesWritten);
+    EncodeImage(ChooseForm(), pixels, output, width, height, true, bytesWritten);
 }
+
+}  // namespace dxt
+}  // namespace vt

@@ -3,6 +3,9 @@
 #ifndef VELTRANE_DXT_ENCODER_H
 #define VELTRANE_DXT_ENCODER_H
 
+namespace vt {
+namespace dxt {
+
 // Encode a width x height image of 4-byte pixels (row stride 4 x width) into
 // ceil(w/4) x ceil(h/4) blocks in raster order; *bytesWritten receives the
 // bytes written. The source is only read; edge blocks repeat the last row and
@@ -31,5 +34,8 @@ int EncodeDxtMipChain(unsigned char* scratch, int width, int height, DxtFormat f
 // feature mask of test builds can clear).
 int DetectMmx();
 int MmxAvailable();
+
+}  // namespace dxt
+}  // namespace vt
 
 #endif  // VELTRANE_DXT_ENCODER_H

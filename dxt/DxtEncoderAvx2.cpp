@@ -1,16 +1,17 @@
-// SIMD form of the encoder, AVX2 variant. This file alone is compiled with
-// AVX2 enabled and runs only where the processor reported AVX2 at load
-// (CpuHasAvx2). It differs from the SSE2 variant in the color index step,
-// which handles all 16 pixels in 256-bit registers; the bounds and alpha steps
-// are the SSE2 ones, compiled here with the VEX encoding and the SSSE3 byte
-// shuffle and multiply-add where DxtBlockSimd.h offers them. Same bytes as the
+// SIMD form of the encoder, AVX2 variant. This file is compiled with AVX2
+// enabled (cmake/Isa.cmake) and runs only where the processor-feature mask
+// has AVX2. It differs from the SSE2 variant in the steps of Avx2Steps: the
+// color index step handles all 16 pixels in 256-bit registers, and the alpha
+// step counts two thresholds per instruction and uses the SSSE3 byte shuffle
+// and multiply-add. The bounds step and the rest are the SSE2 ones
+// (DxtBlockSse2.h), compiled here with the VEX encoding. Same bytes as the
 // portable form for every block.
 #include "dxt/DxtInternal.h"
 
-#if VT_DXT_HAVE_AVX2
+#if VT_HAVE_AVX2
 
 #if !defined(__AVX2__)
-#error "DxtEncoderAvx2.cpp must be compiled with AVX2 enabled (see dxt/CMakeLists.txt)"
+#error "DxtEncoderAvx2.cpp must be compiled with AVX2 enabled (see cmake/Isa.cmake)"
 #endif
 
 #include <immintrin.h>
@@ -18,15 +19,15 @@
 #include <cstdint>
 #include <cstring>
 
-#include "dxt/DxtBlockPortable.h"
 #include "dxt/DxtBlockSimd.h"
 #include "dxt/DxtTraversal.h"
 
+namespace vt {
 namespace dxt {
 namespace {
 
 // Index word of the DXT1 color block; the palette is that of the SSE2 step
-// (ColorPaletteSimd). Each pixel is zero-extended into a 64-bit quarter,
+// (ColorPaletteSse2). Each pixel is zero-extended into a 64-bit quarter,
 // so one sum-of-absolute-differences covers four pixels against one palette
 // color (alpha included: it adds the same to all four distances).
 //
@@ -35,7 +36,7 @@ namespace {
 // the index bits are put back in pixel order by one dword permutation.
 VT_DXT_ALWAYS_INLINE uint32_t ColorIndexWordAvx2(const uint8_t* block, __m128i endpoints) {
     // P0 .. P3, each zero-extended to 64 bits, then each broadcast.
-    const __m256i palette = _mm256_cvtepu32_epi64(ColorPaletteSimd(endpoints));
+    const __m256i palette = _mm256_cvtepu32_epi64(ColorPaletteSse2(endpoints));
     const __m256i c0 = _mm256_permute4x64_epi64(palette, 0x00), c1 = _mm256_permute4x64_epi64(palette, 0x55);
     const __m256i c2 = _mm256_permute4x64_epi64(palette, 0xAA), c3 = _mm256_permute4x64_epi64(palette, 0xFF);
 
@@ -59,32 +60,72 @@ VT_DXT_ALWAYS_INLINE uint32_t ColorIndexWordAvx2(const uint8_t* block, __m128i e
     return static_cast<uint32_t>(_mm256_movemask_epi8(ordered));
 }
 
-struct Avx2ColorStep {
-    static uint32_t IndexWord(const uint8_t* block, __m128i endpoints) {
+// The steps that differ from the SSE2 variant (the shape of Sse2Steps).
+struct Avx2Steps {
+    static uint32_t ColorIndexWord(const uint8_t* block, __m128i endpoints) {
         return ColorIndexWordAvx2(block, endpoints);
+    }
+
+    static void SpreadAlphaEndpoints(__m128i a1a0, __m128i& lo, __m128i& hi) {
+        lo = _mm_broadcastw_epi16(a1a0);
+        hi = _mm_broadcastw_epi16(_mm_srli_si128(a1a0, 4));
+    }
+
+    // Two thresholds per 256-bit step: the alphas in both halves, threshold
+    // k in the low half and k + 1 in the high one (the last step holds t6 in
+    // both and counts its low half only). A hit is -1; the sum is -count.
+    static __m128i CountAtOrBelow(__m128i alphas, __m128i t) {
+        const __m256i alphas2 = _mm256_broadcastsi128_si256(alphas);
+        const __m256i t2 = _mm256_broadcastsi128_si256(t);
+        auto pick = [&t2](long long k0, long long k1) {
+            const long long bytes = 0x0101010101010101ll;
+            return _mm256_shuffle_epi8(t2, _mm256_set_epi64x(k1 * bytes, k1 * bytes, k0 * bytes, k0 * bytes));
+        };
+        auto hits = [&alphas2](__m256i threshold) {
+            return _mm256_cmpeq_epi8(_mm256_min_epu8(alphas2, threshold), alphas2);
+        };
+        const __m256i pairs =
+            _mm256_add_epi8(_mm256_add_epi8(hits(pick(0, 1)), hits(pick(2, 3))), hits(pick(4, 5)));
+        const __m128i last = _mm256_castsi256_si128(hits(pick(6, 6)));
+        const __m128i negated =
+            _mm_add_epi8(_mm_add_epi8(_mm256_castsi256_si128(pairs), _mm256_extracti128_si256(pairs, 1)), last);
+        return _mm_sub_epi8(_mm_setzero_si128(), negated);
+    }
+
+    // Counts 0 .. 7 to the indices 0, 2, 3, 4, 5, 6, 7, 1 by one byte shuffle.
+    static __m128i IndexFromCount(__m128i count) {
+        return _mm_shuffle_epi8(_mm_setr_epi8(0, 2, 3, 4, 5, 6, 7, 1, 0, 0, 0, 0, 0, 0, 0, 0), count);
+    }
+
+    // Byte pairs to 6 bits per word (lo + 8 hi), word pairs to 12 bits per
+    // dword (lo + 64 hi), by multiply-adds.
+    static __m128i PackIndexPairs(__m128i index) {
+        const __m128i packed = _mm_maddubs_epi16(index, _mm_set1_epi16(0x0801));
+        return _mm_madd_epi16(packed, _mm_set1_epi32(0x00400001));
     }
 };
 
 struct Avx2Form {
-    static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSimd(topLeft, width, block); }
+    static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
     template <bool kDxt5>
     static void Encode(const uint8_t* block, uint8_t* out) {
         if (kDxt5)
-            EncodeDxt5BlockWith<Avx2ColorStep>(block, out);
+            EncodeDxt5BlockSimd<Avx2Steps>(block, out);
         else
-            EncodeDxt1BlockWith<Avx2ColorStep>(block, out);
+            EncodeDxt1BlockSimd<Avx2Steps>(block, out);
     }
 };
 
 }  // namespace
 
-void EncodeDxt1BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockWith<Avx2ColorStep>(block, out); }
-void EncodeDxt5BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockWith<Avx2ColorStep>(block, out); }
+void EncodeDxt1BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockSimd<Avx2Steps>(block, out); }
+void EncodeDxt5BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockSimd<Avx2Steps>(block, out); }
 
 void EncodeImageAvx2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
     TraverseImage<Avx2Form>(pixels, output, width, height, dxt5, bytesWritten);
 }
 
 }  // namespace dxt
+}  // namespace vt
 
-#endif  // VT_DXT_HAVE_AVX2
+#endif  // VT_HAVE_AVX2

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+namespace vt {
 namespace dxt {
 namespace {
 
@@ -74,5 +75,6 @@ void TraverseImage(const uint8_t* pixels, uint8_t* output, int width, int height
 
 }  // namespace
 }  // namespace dxt
+}  // namespace vt
 
 #endif  // VELTRANE_DXT_TRAVERSAL_H

@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> stream = vt::fuzz::ExactCopy(data, size);
     int streamLength = static_cast<int>(std::min<size_t>(stream.size(), 0x7fffffff));
     for (int bytes : {3, 4}) {
-        CJpegDecoder decoder;
+        vt::jpeg::CJpegDecoder decoder;
         int w = 0, h = 0, headerLength = 0;
         if (!decoder.ReadHeader(stream.data(), streamLength, w, h, headerLength)) return 0;
         if (w <= 0 || h <= 0 || static_cast<unsigned long>(w) * h > vt::fuzz::kMaxPixels) return 0;

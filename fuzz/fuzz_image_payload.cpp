@@ -12,8 +12,8 @@ unsigned long OutputBytes(int type, unsigned long w, unsigned long h) {
     int iw = static_cast<int>(w), ih = static_cast<int>(h);
     switch (type) {
         case OutputDXT1: return ((w + 3) / 4) * ((h + 3) / 4) * 8;
-        case OutputDXT1Mipmaps: return static_cast<unsigned long>(DxtMipChainBytes(iw, ih, kDxt1));
-        case OutputDXT5Mipmaps: return static_cast<unsigned long>(DxtMipChainBytes(iw, ih, kDxt5));
+        case OutputDXT1Mipmaps: return static_cast<unsigned long>(vt::dxt::DxtMipChainBytes(iw, ih, vt::dxt::kDxt1));
+        case OutputDXT5Mipmaps: return static_cast<unsigned long>(vt::dxt::DxtMipChainBytes(iw, ih, vt::dxt::kDxt5));
         case OutputRGB: return w * h * 3;
         case OutputRGB565: return w * h * 2;
         case OutputRGBA: return w * h * 4;

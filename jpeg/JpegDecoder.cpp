@@ -8,7 +8,8 @@
 #include "jpeg/JpegKernels.h"
 #include "jpeg/JpegTables.h"
 
-using namespace vt::jpeg;
+namespace vt {
+namespace jpeg {
 
 // Dequantise and inverse-transform one block. A block without AC terms is
 // flat: every sample is the clamped DC value (what the transform gives).
@@ -80,14 +81,14 @@ bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* 
 }
 
 bool CJpegDecoder::DecodeImage24(const unsigned char* entropyData, unsigned char* destination) {
-#if defined(VT_JPEG_HAVE_AVX2)
+#if VT_HAVE_AVX2
     if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) return DecodeImage<Avx2Kernels, 3>(entropyData, destination);
 #endif
     return DecodeImage<PortableKernels, 3>(entropyData, destination);
 }
 
 bool CJpegDecoder::DecodeImage32(const unsigned char* entropyData, unsigned char* destination) {
-#if defined(VT_JPEG_HAVE_AVX2)
+#if VT_HAVE_AVX2
     if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) return DecodeImage<Avx2Kernels, 4>(entropyData, destination);
 #endif
     return DecodeImage<PortableKernels, 4>(entropyData, destination);
@@ -97,7 +98,10 @@ bool CJpegDecoder::DecodeImage32(const unsigned char* entropyData, unsigned char
 // on a processor where the dispatch above would choose the SIMD one.
 template bool CJpegDecoder::DecodeImage<PortableKernels, 3>(const unsigned char*, unsigned char*);
 template bool CJpegDecoder::DecodeImage<PortableKernels, 4>(const unsigned char*, unsigned char*);
-#if defined(VT_JPEG_HAVE_AVX2)
+#if VT_HAVE_AVX2
 template bool CJpegDecoder::DecodeImage<Avx2Kernels, 3>(const unsigned char*, unsigned char*);
 template bool CJpegDecoder::DecodeImage<Avx2Kernels, 4>(const unsigned char*, unsigned char*);
 #endif
+
+}  // namespace jpeg
+}  // namespace vt

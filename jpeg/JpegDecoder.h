@@ -20,9 +20,12 @@
 #include <cstddef>
 #include <cstdint>
 
-struct DerivedHuffmanTable;  // jpeg/JpegTables.h
-
 struct CJpegDecoderTestAccess;
+
+namespace vt {
+namespace jpeg {
+
+struct DerivedHuffmanTable;  // jpeg/JpegTables.h
 
 class CJpegDecoder {
 public:
@@ -39,7 +42,7 @@ public:
     bool DecodeImage32(const unsigned char* entropyData, unsigned char* destination);
 
 private:
-    friend struct CJpegDecoderTestAccess;
+    friend struct ::CJpegDecoderTestAccess;
 
     // Per-stream preparation (JpegTables.cpp): the decoding state and the
     // dequantisation multipliers, the only tables that follow the stream.
@@ -101,5 +104,8 @@ private:
     int32_t bytesLeft;
     const unsigned char* nextByte;
 };
+
+}  // namespace jpeg
+}  // namespace vt
 
 #endif  // VELTRANE_JPEG_DECODER_H

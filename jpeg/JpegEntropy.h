@@ -14,6 +14,9 @@
 #include "jpeg/JpegDecoder.h"
 #include "jpeg/JpegTables.h"
 
+namespace vt {
+namespace jpeg {
+
 // Tops the accumulator up to 56..64 valid bits. Called only with fewer than
 // 57 valid bits. With at least 8 bytes left, one unaligned big-endian load
 // supplies them; it may also deposit the first bits of the following byte
@@ -82,7 +85,7 @@ inline int CJpegDecoder::DecodeHuffman(BitReader& bits, const DerivedHuffmanTabl
 }
 
 inline int CJpegDecoder::ExtendSign(int size, int bits) {
-    return bits < vt::jpeg::kExtendThreshold[size] ? bits + vt::jpeg::kExtendOffset[size] : bits;
+    return bits < kExtendThreshold[size] ? bits + kExtendOffset[size] : bits;
 }
 
 // Zeroes 64 coefficients. With SSE2, eight plain stores: a memset of this
@@ -109,7 +112,6 @@ inline void ClearBlock(int16_t* coefficients) {
 // Decodes the next block (index 0-3 luminance, 4 Cb, 5 Cr within its MCU)
 // into 64 coefficients in natural order.
 __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex) {
-    using namespace vt::jpeg;
     const bool luma = blockIndex < 4;
     const DerivedHuffmanTable& dcTable = luma ? kDcLumaTable : kDcChromaTable;
     const DerivedHuffmanTable& acTable = luma ? kAcLumaTable : kAcChromaTable;
@@ -162,5 +164,8 @@ __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& 
     }
     return hasAc;
 }
+
+}  // namespace jpeg
+}  // namespace vt
 
 #endif  // VELTRANE_JPEG_ENTROPY_H

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu/CpuFeatures.h"
 #include "jpeg/JpegTables.h"
 
 namespace vt {
@@ -43,8 +44,15 @@ void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers
 void ConvertMcu24Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu32Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 
-#if defined(__x86_64__) || defined(__i386__)
-#define VT_JPEG_HAVE_AVX2 1
+// The AAN (Arai, Agui, Nakajima) IDCT's multipliers 1.082392200,
+// 1.414213562, 1.847759065 and 2.613125930 in 8-bit fixed point, shared by
+// both forms.
+constexpr int32_t kFix1_082392200 = 277;
+constexpr int32_t kFix1_414213562 = 362;
+constexpr int32_t kFix1_847759065 = 473;
+constexpr int32_t kFix2_613125930 = 669;
+
+#if VT_HAVE_AVX2
 void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t* rangeLimit,
                     uint8_t* samples);
 void ConvertMcu24Avx2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
@@ -64,7 +72,7 @@ struct PortableKernels {
     }
 };
 
-#if defined(VT_JPEG_HAVE_AVX2)
+#if VT_HAVE_AVX2
 struct Avx2Kernels {
     static void InverseDct(const int16_t* c, const uint16_t* m, const uint8_t* r, uint8_t* s) {
         InverseDctAvx2(c, m, r, s);

@@ -1,9 +1,14 @@
 // Compact JPEG decoder: AVX2 inverse DCT and SSSE3-level color conversion
-// (built with -mavx2, called only when CpuHasAvx2() is true). Each yields the
-// same bytes as its portable twin in JpegKernelsPortable.cpp.
+// (built with AVX2 enabled, cmake/Isa.cmake; called only where the
+// processor-feature mask has AVX2). Each yields the same bytes as its
+// portable twin in JpegKernelsPortable.cpp.
 #include "jpeg/JpegKernels.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if VT_HAVE_AVX2
+
+#if !defined(__AVX2__)
+#error "JpegKernelsAvx2.cpp must be compiled with AVX2 enabled (see cmake/Isa.cmake)"
+#endif
 
 #include <immintrin.h>
 
@@ -23,7 +28,7 @@ inline void Butterfly(__m256i v[8]) {
     const __m256i t10 = _mm256_add_epi32(v[0], v[4]);
     const __m256i t11 = _mm256_sub_epi32(v[0], v[4]);
     const __m256i t13 = _mm256_add_epi32(v[2], v[6]);
-    const __m256i t12 = _mm256_sub_epi32(Mul(_mm256_sub_epi32(v[2], v[6]), 362), t13);
+    const __m256i t12 = _mm256_sub_epi32(Mul(_mm256_sub_epi32(v[2], v[6]), kFix1_414213562), t13);
     const __m256i e0 = _mm256_add_epi32(t10, t13);
     const __m256i e3 = _mm256_sub_epi32(t10, t13);
     const __m256i e1 = _mm256_add_epi32(t11, t12);
@@ -33,10 +38,10 @@ inline void Butterfly(__m256i v[8]) {
     const __m256i z11 = _mm256_add_epi32(v[1], v[7]);
     const __m256i z12 = _mm256_sub_epi32(v[1], v[7]);
     const __m256i o7 = _mm256_add_epi32(z11, z13);
-    const __m256i o11 = Mul(_mm256_sub_epi32(z11, z13), 362);
-    const __m256i z5 = Mul(_mm256_add_epi32(z10, z12), 473);
-    const __m256i o10 = _mm256_sub_epi32(Mul(z12, 277), z5);
-    const __m256i o12 = _mm256_add_epi32(Mul(z10, -669), z5);
+    const __m256i o11 = Mul(_mm256_sub_epi32(z11, z13), kFix1_414213562);
+    const __m256i z5 = Mul(_mm256_add_epi32(z10, z12), kFix1_847759065);
+    const __m256i o10 = _mm256_sub_epi32(Mul(z12, kFix1_082392200), z5);
+    const __m256i o12 = _mm256_add_epi32(Mul(z10, -kFix2_613125930), z5);
     const __m256i o6 = _mm256_sub_epi32(o12, o7);
     const __m256i o5 = _mm256_sub_epi32(o11, o6);
     const __m256i o4 = _mm256_add_epi32(o10, o5);
@@ -252,4 +257,4 @@ void ConvertMcu32Avx2(const uint8_t* samples, const ColorTables&, uint8_t* pixel
 }  // namespace jpeg
 }  // namespace vt
 
-#endif  // x86
+#endif  // VT_HAVE_AVX2

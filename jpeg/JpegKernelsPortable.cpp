@@ -9,16 +9,12 @@ namespace jpeg {
 namespace {
 
 // The AAN (Arai, Agui, Nakajima) scaled 8-point IDCT in the arrangement of
-// Pennebaker & Mitchell figure 4-8, with the multipliers 1.082392200,
-// 1.414213562, 1.847759065 and 2.613125930 in 8-bit fixed point. The AAN
-// scale factors are already folded into the dequantisation multipliers.
-// Values are carried as uint32_t so that overflow on damaged data wraps
-// (two's complement) instead of being undefined; products are shifted as
-// signed values, i.e. rounded towards minus infinity.
-constexpr int32_t kFix1_082392200 = 277;
-constexpr int32_t kFix1_414213562 = 362;
-constexpr int32_t kFix1_847759065 = 473;
-constexpr int32_t kFix2_613125930 = 669;
+// Pennebaker & Mitchell figure 4-8, with the multipliers in 8-bit fixed point
+// (kFix*, JpegKernels.h). The AAN scale factors are already folded into the
+// dequantisation multipliers. Values are carried as uint32_t so that
+// overflow on damaged data wraps (two's complement) instead of being
+// undefined; products are shifted as signed values, i.e. rounded towards
+// minus infinity.
 
 inline uint32_t Mul(uint32_t x, int32_t c) {
     return static_cast<uint32_t>(static_cast<int32_t>(x * static_cast<uint32_t>(c)) >> 8);

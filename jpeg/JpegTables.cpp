@@ -5,7 +5,8 @@
 
 #include "jpeg/JpegTables.h"
 
-using namespace vt::jpeg;
+namespace vt {
+namespace jpeg {
 
 bool CJpegDecoder::ReadHeader(const unsigned char* stream, int streamLength, int& widthOut, int& heightOut,
                               int& headerLength) {
@@ -57,3 +58,6 @@ void CJpegDecoder::ScaleQuantTable(uint16_t* table) {
         table[i] = static_cast<uint16_t>((v * kAanScale[i] + 2048) >> 12);
     }
 }
+
+}  // namespace jpeg
+}  // namespace vt

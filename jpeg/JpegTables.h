@@ -11,6 +11,9 @@
 
 #include <cstdint>
 
+namespace vt {
+namespace jpeg {
+
 // One Huffman table expanded for decoding (T.81 Annex C / F.2.2.3).
 struct DerivedHuffmanTable {
     int32_t minCode[17];      // [l]: smallest code of length l
@@ -21,9 +24,6 @@ struct DerivedHuffmanTable {
     int32_t lookLength[256];  // 8-bit lookahead: code length, 0 if longer than 8 bits
     uint8_t lookSymbol[256];  // 8-bit lookahead: symbol where lookLength != 0
 };
-
-namespace vt {
-namespace jpeg {
 
 // T.81 Table K.1 (luminance quantisation), natural row-major order. The
 // chroma blocks use it too: compact streams have no chrominance table.

@@ -84,13 +84,18 @@ VELTRANE_API bool JNA_GetDEMBuffer(unsigned char* packet, int length, unsigned c
 
 // Bilinear elevation at (x, y) inside the bounds, edges included; 0 outside
 // them, for an empty grid, and for bounds that are not finite or have no
-// area. x86 always has SSE2, which does the X and Y arithmetic side by side.
+// area. The SSE2 form does the X and Y arithmetic side by side; where the
+// compiler's target already has SSE2 (every x86-64 build) it needs no check.
 VELTRANE_API float JNA_GetElevationInBuf(unsigned char* grid, double minX, double minY, double maxX, double maxY,
                                          double x, double y) {
-#if VT_ELEVATION_HAVE_SSE2
-    return vt::SampleElevation_SSE2(grid, minX, minY, maxX, maxY, x, y);
+#if VT_HAVE_SSE2
+#if !defined(__SSE2__)
+    if (!vt::cpu::HasCpuFeature(vt::cpu::kCpuSse2))
+        return vt::SampleElevationPortable(grid, minX, minY, maxX, maxY, x, y);
+#endif
+    return vt::SampleElevationSse2(grid, minX, minY, maxX, maxY, x, y);
 #else
-    return vt::SampleElevation_Portable(grid, minX, minY, maxX, maxY, x, y);
+    return vt::SampleElevationPortable(grid, minX, minY, maxX, maxY, x, y);
 #endif
 }
 

@@ -6,14 +6,7 @@
 #ifndef VELTRANE_PACKETS_ELEVATION_SAMPLE_H
 #define VELTRANE_PACKETS_ELEVATION_SAMPLE_H
 
-#if defined(__x86_64__) || defined(__i386__)
-#  if defined(__SSE2__)
-#    define VT_ELEVATION_HAVE_SSE2 1
-#  endif
-#endif
-#if !defined(VT_ELEVATION_HAVE_SSE2)
-#  define VT_ELEVATION_HAVE_SSE2 0
-#endif
+#include "cpu/CpuFeatures.h"
 
 namespace vt {
 
@@ -21,11 +14,11 @@ namespace vt {
 // north to south. Returns the elevation at (x, y), or 0 outside the bounds
 // (edges inside), for n = 0, a null grid, and bounds that are not finite or
 // have no area.
-float SampleElevation_Portable(const unsigned char* grid, double minX, double minY, double maxX, double maxY,
-                               double x, double y);
-#if VT_ELEVATION_HAVE_SSE2
-float SampleElevation_SSE2(const unsigned char* grid, double minX, double minY, double maxX, double maxY, double x,
-                           double y);
+float SampleElevationPortable(const unsigned char* grid, double minX, double minY, double maxX, double maxY,
+                              double x, double y);
+#if VT_HAVE_SSE2
+float SampleElevationSse2(const unsigned char* grid, double minX, double minY, double maxX, double maxY, double x,
+                          double y);
 #endif
 
 }  // namespace vt

@@ -33,7 +33,7 @@ bool DecodeFixedTile(const unsigned char* stream, std::uint64_t length, unsigned
     }
     std::unique_ptr<unsigned char[]> scratch(new unsigned char[kFixedTileSide * kFixedTileSide * 4]);
     if (!j2k_decode2Buffer(data, size, scratch.get(), 2)) return false;
-    EncodeDxtMipChain(scratch.get(), kFixedTileSide, kFixedTileSide, kDxt1, true, destination);
+    vt::dxt::EncodeDxtMipChain(scratch.get(), kFixedTileSide, kFixedTileSide, vt::dxt::kDxt1, true, destination);
     return true;
 }
 

@@ -93,7 +93,7 @@ bool AcceptedCodec(const Envelope& e) { return e.hasAlpha || e.codec == 0 || e.c
 // Learns the image size from the codec that will decode the color stream.
 // For compact JPEG the header is read into `jpeg`, which is then ready to
 // decode. False when the size is unknown or unusable.
-bool ReadDimensions(const Envelope& e, CJpegDecoder& jpeg, int& width, int& height, int& headerLength) {
+bool ReadDimensions(const Envelope& e, vt::jpeg::CJpegDecoder& jpeg, int& width, int& height, int& headerLength) {
     int w = 0, h = 0;
     if (UsesCompactJpeg(e)) {
         if (e.primaryLength < kCompactHeaderBytes) return false;
@@ -152,13 +152,13 @@ void PackRgb565(const unsigned char* bgr, unsigned char* out, std::size_t count)
 void EncodeDxt1Output(unsigned char* scratch, int width, int height, OutputType type, unsigned char* destination) {
     if (type == OutputDXT1) {
         int written = 0;
-        EncodeDxt1Image(scratch, destination, width, height, &written);
+        vt::dxt::EncodeDxt1Image(scratch, destination, width, height, &written);
     } else {
-        EncodeDxtMipChain(scratch, width, height, kDxt1, false, destination);
+        vt::dxt::EncodeDxtMipChain(scratch, width, height, vt::dxt::kDxt1, false, destination);
     }
 }
 
-bool DecodeAlphaPath(const Envelope& e, CJpegDecoder& jpeg, int headerLength, int width, int height,
+bool DecodeAlphaPath(const Envelope& e, vt::jpeg::CJpegDecoder& jpeg, int headerLength, int width, int height,
                      unsigned char* destination, OutputType type) {
     std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
     if (!jpeg.DecodeImage32(e.primary + headerLength, scratch.get())) return false;
@@ -167,7 +167,7 @@ bool DecodeAlphaPath(const Envelope& e, CJpegDecoder& jpeg, int headerLength, in
         return false;
     }
     if (type == OutputDXT5Mipmaps) {
-        EncodeDxtMipChain(scratch.get(), width, height, kDxt5, true, destination);
+        vt::dxt::EncodeDxtMipChain(scratch.get(), width, height, vt::dxt::kDxt5, true, destination);
     } else {
         std::memcpy(destination, scratch.get(),
                     static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
@@ -175,7 +175,7 @@ bool DecodeAlphaPath(const Envelope& e, CJpegDecoder& jpeg, int headerLength, in
     return true;
 }
 
-bool DecodeCompactJpegPath(const Envelope& e, CJpegDecoder& jpeg, int headerLength, int width, int height,
+bool DecodeCompactJpegPath(const Envelope& e, vt::jpeg::CJpegDecoder& jpeg, int headerLength, int width, int height,
                            unsigned char* destination, OutputType type) {
     const unsigned char* entropy = e.primary + headerLength;
     if (type == OutputRGB) return jpeg.DecodeImage24(entropy, destination);
@@ -207,7 +207,7 @@ bool CVeltrane::GetCompressDataInfo(unsigned char* payload, unsigned long length
                                     unsigned long& width, unsigned long& height, bool hasLeadingByte) {
     Envelope e;
     if (!ReadEnvelope(payload, length, hasLeadingByte, e) || !AcceptedCodec(e)) return false;
-    CJpegDecoder jpeg;
+    vt::jpeg::CJpegDecoder jpeg;
     int w = 0, h = 0, headerLength = 0;
     if (!ReadDimensions(e, jpeg, w, h, headerLength)) return false;
     channels = e.hasAlpha ? 4 : 3;
@@ -224,7 +224,7 @@ bool CVeltrane::DecodeImage(unsigned char* payload, unsigned long length, unsign
     // An output the payload cannot give is refused before anything is decoded,
     // so the destination stays untouched.
     if (!ProducesType(e, type)) return false;
-    CJpegDecoder jpeg;
+    vt::jpeg::CJpegDecoder jpeg;
     int width = 0, height = 0, headerLength = 0;
     if (!ReadDimensions(e, jpeg, width, height, headerLength)) return false;
     if (e.hasAlpha) return DecodeAlphaPath(e, jpeg, headerLength, width, height, destination, type);

@@ -43,7 +43,7 @@ struct NewPayload {
 // (into `jpeg`, ready to decode). False for a payload too short for its
 // fields, a color stream that runs past `length`, or a header without a
 // usable size.
-bool ReadNewEnvelope(const unsigned char* payload, unsigned long length, CJpegDecoder& jpeg, NewPayload& out) {
+bool ReadNewEnvelope(const unsigned char* payload, unsigned long length, vt::jpeg::CJpegDecoder& jpeg, NewPayload& out) {
     if (payload == nullptr || length < kColorOffset) return false;
     const std::uint64_t total = length;
     const std::uint64_t n = vt::bytes::LoadU32LE(payload + 2);
@@ -66,7 +66,7 @@ bool ReadNewEnvelope(const unsigned char* payload, unsigned long length, CJpegDe
 
 bool CVeltrane::GetNewCompressDataInfo(unsigned char* payload, unsigned long length, unsigned long& channels,
                                        unsigned long& width, unsigned long& height) {
-    CJpegDecoder jpeg;
+    vt::jpeg::CJpegDecoder jpeg;
     NewPayload p;
     if (!ReadNewEnvelope(payload, length, jpeg, p)) return false;
     channels = p.hasAlpha ? 4 : 3;
@@ -79,7 +79,7 @@ bool CVeltrane::DecodeNewImage(unsigned char* payload, unsigned long length, uns
                                OutputType type) {
     if (payload == nullptr || destination == nullptr || length == 0) return false;
     if (type != OutputDXT1Mipmaps && type != OutputDXT5Mipmaps) return false;
-    CJpegDecoder jpeg;
+    vt::jpeg::CJpegDecoder jpeg;
     NewPayload p;
     if (!ReadNewEnvelope(payload, length, jpeg, p)) return false;
 
@@ -103,9 +103,9 @@ bool CVeltrane::DecodeNewImage(unsigned char* payload, unsigned long length, uns
         return false;
     }
     if (type == OutputDXT1Mipmaps) {
-        EncodeDxtMipChain(scratch.get(), p.width, p.height, kDxt1, false, destination);
+        vt::dxt::EncodeDxtMipChain(scratch.get(), p.width, p.height, vt::dxt::kDxt1, false, destination);
     } else {
-        EncodeDxtMipChain(scratch.get(), p.width, p.height, kDxt5, true, destination);
+        vt::dxt::EncodeDxtMipChain(scratch.get(), p.width, p.height, vt::dxt::kDxt5, true, destination);
     }
     return true;
 }

@@ -21,6 +21,8 @@
 
 namespace {
 
+using namespace vt::dxt;
+
 struct Image {
     int width = 0, height = 0;
     std::vector<uint8_t> pixels;
@@ -125,21 +127,21 @@ void BM_Encode(benchmark::State& state, int simd) {
 void BM_EncodePortable(benchmark::State& state) { BM_Encode(state, 0); }
 void BM_EncodeSimd(benchmark::State& state) { BM_Encode(state, 1); }
 
-#if VT_DXT_HAVE_SIMD
+#if VT_HAVE_SSE2
 // The SSE2 variant of the SIMD form on its own (what a processor without
 // AVX2 runs when the flag is 1).
-void BM_EncodeSimdSse2(benchmark::State& state) {
+void BM_EncodeSse2(benchmark::State& state) {
     const Image& image = Pick(static_cast<int>(state.range(0)));
     const bool dxt5 = state.range(1) != 0;
     if (image.pixels.empty()) return state.SkipWithError("sample image missing");
     const size_t bytes = static_cast<size_t>(image.width) * image.height / (dxt5 ? 1 : 2);
     std::vector<uint8_t> out(bytes), portable(bytes);
     int n = 0;
-    dxt::EncodeImagePortable(image.pixels.data(), portable.data(), image.width, image.height, dxt5, &n);
-    dxt::EncodeImageSse2(image.pixels.data(), out.data(), image.width, image.height, dxt5, &n);
+    EncodeImagePortable(image.pixels.data(), portable.data(), image.width, image.height, dxt5, &n);
+    EncodeImageSse2(image.pixels.data(), out.data(), image.width, image.height, dxt5, &n);
     if (out != portable) return state.SkipWithError("forms disagree");
     for (auto _ : state) {
-        dxt::EncodeImageSse2(image.pixels.data(), out.data(), image.width, image.height, dxt5, &n);
+        EncodeImageSse2(image.pixels.data(), out.data(), image.width, image.height, dxt5, &n);
         benchmark::DoNotOptimize(n);
         benchmark::ClobberMemory();
     }
@@ -236,8 +238,8 @@ void BM_MipChainStb(benchmark::State& state) {
 BENCHMARK(BM_EncodeStb)->VT_IMAGE_ARGS;
 BENCHMARK(BM_EncodePortable)->VT_IMAGE_ARGS;
 BENCHMARK(BM_EncodeSimd)->VT_IMAGE_ARGS;
-#if VT_DXT_HAVE_SIMD
-BENCHMARK(BM_EncodeSimdSse2)->VT_IMAGE_ARGS;
+#if VT_HAVE_SSE2
+BENCHMARK(BM_EncodeSse2)->VT_IMAGE_ARGS;
 #endif
 BENCHMARK(BM_MipChainStb)->Arg(0)->Arg(1)->ArgName("dxt5");
 BENCHMARK(BM_MipChainPortable)->Arg(0)->Arg(1)->ArgName("dxt5");

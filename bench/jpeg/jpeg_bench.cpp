@@ -16,9 +16,9 @@
 #include <turbojpeg.h>
 
 #include "CompactJpeg.h"
-#include "JpegTestAccess.h"
 #include "JpegTestImages.h"
 #include "jpeg/JpegDecoder.h"
+#include "support/CpuForms.h"
 
 namespace {
 
@@ -57,15 +57,13 @@ template <int BytesPerPixel, bool Portable = false>
 void BM_Ours(benchmark::State& state) {
     const Corpus& c = GetCorpus(state.range(0) != 0, static_cast<int>(state.range(1)));
     std::vector<uint8_t> out(static_cast<size_t>(c.width) * c.height * BytesPerPixel);
+    vt::test::ScopedCpuFeatures form(Portable ? 0u : ~0u);
     for (auto _ : state) {
         for (const auto& s : c.compact) {
-            CJpegDecoder decoder;
+            vt::jpeg::CJpegDecoder decoder;
             int w, h, headerLength;
             decoder.ReadHeader(s.data(), static_cast<int>(s.size()), w, h, headerLength);
-            if (Portable)
-                CJpegDecoderTestAccess::DecodeImagePortable(decoder, s.data() + headerLength, out.data(),
-                                                            BytesPerPixel);
-            else if (BytesPerPixel == 3)
+            if (BytesPerPixel == 3)
                 decoder.DecodeImage24(s.data() + headerLength, out.data());
             else
                 decoder.DecodeImage32(s.data() + headerLength, out.data());
@@ -82,7 +80,7 @@ void BM_ReadHeader(benchmark::State& state) {
     const Corpus& c = GetCorpus(false, static_cast<int>(state.range(0)));
     const std::vector<uint8_t>& s = c.compact.front();
     for (auto _ : state) {
-        CJpegDecoder decoder;
+        vt::jpeg::CJpegDecoder decoder;
         int w, h, headerLength;
         benchmark::DoNotOptimize(decoder.ReadHeader(s.data(), static_cast<int>(s.size()), w, h, headerLength));
         benchmark::DoNotOptimize(&decoder);

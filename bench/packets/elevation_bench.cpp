@@ -60,7 +60,7 @@ void BM_ElevationPortable(benchmark::State& state) {
     for (auto _ : state) {
         float sum = 0;
         for (std::size_t k = 0; k < pos.x.size(); ++k)
-            sum += vt::SampleElevation_Portable(grid.data(), kMin, kMin, kMax, kMax, pos.x[k], pos.y[k]);
+            sum += vt::SampleElevationPortable(grid.data(), kMin, kMin, kMax, kMax, pos.x[k], pos.y[k]);
         benchmark::DoNotOptimize(sum);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * pos.x.size()));

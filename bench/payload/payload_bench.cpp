@@ -231,7 +231,7 @@ void BM_OrthoPart_Chain(benchmark::State& state) {
     j2k_decode2Buffer(stream.data(), static_cast<int>(stream.size()), decoded.data(), 2);
     for (auto _ : state) {
         std::memcpy(scratch.data(), decoded.data(), decoded.size());
-        EncodeDxtMipChain(scratch.data(), kSide, kSide, kDxt1, true, out.data());
+        vt::dxt::EncodeDxtMipChain(scratch.data(), kSide, kSide, vt::dxt::kDxt1, true, out.data());
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations());

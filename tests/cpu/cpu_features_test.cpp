@@ -34,15 +34,15 @@ TEST(CpuFeatures, MaskOnlyTakesAwayAndTheMmxFlagFollowsIt) {
     {
         vt::test::ScopedCpuFeatures none(0u);
         EXPECT_EQ(CpuFeatures(), kCpuFeaturesKnown);
-        EXPECT_EQ(MmxAvailable(), 0);
+        EXPECT_EQ(vt::dxt::MmxAvailable(), 0);
     }
     {
         vt::test::ScopedCpuFeatures unknownBit(1u << 7);
         EXPECT_EQ(CpuFeatures(), probed & kCpuFeaturesKnown);
     }
     EXPECT_EQ(CpuFeatures(), probed);
-    EXPECT_EQ(MmxAvailable(), DetectMmx());
-    EXPECT_EQ(DetectMmx(), (probed & kCpuSse2) ? 1 : 0);
+    EXPECT_EQ(vt::dxt::MmxAvailable(), vt::dxt::DetectMmx());
+    EXPECT_EQ(vt::dxt::DetectMmx(), (probed & kCpuSse2) ? 1 : 0);
     std::uint32_t seen = 0;
     for (const CpuFeatureName& n : kCpuFeatureNames) {
         EXPECT_EQ(n.bit & (n.bit - 1), 0u) << n.name;

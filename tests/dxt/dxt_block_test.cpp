@@ -15,8 +15,11 @@
 #include "dxt/DxtInternal.h"
 #include "dxt/BcDecoder.h"
 #include "dxt/DxtTestSupport.h"
+#include "support/CpuForms.h"
 
 namespace {
+
+using namespace vt::dxt;
 
 using Block = std::array<uint8_t, 64>;
 
@@ -46,58 +49,61 @@ Block Checkerboard(bool alphaFollows) {
 
 std::vector<uint8_t> Dxt1(const Block& b) {
     std::vector<uint8_t> out(8);
-    dxt::EncodeDxt1BlockPortable(b.data(), out.data());
+    EncodeDxt1BlockPortable(b.data(), out.data());
     return out;
 }
 
 std::vector<uint8_t> Dxt5(const Block& b) {
     std::vector<uint8_t> out(16);
-    dxt::EncodeDxt5BlockPortable(b.data(), out.data());
+    EncodeDxt5BlockPortable(b.data(), out.data());
     return out;
 }
 
-#if VT_DXT_HAVE_SIMD
-std::vector<uint8_t> Dxt1Simd(const Block& b) {
-    std::vector<uint8_t> out(8);
-    dxt::EncodeDxt1BlockSimd(b.data(), out.data());
-    return out;
-}
-std::vector<uint8_t> Dxt5Simd(const Block& b) {
-    std::vector<uint8_t> out(16);
-    dxt::EncodeDxt5BlockSimd(b.data(), out.data());
-    return out;
-}
-#endif
-#if VT_DXT_HAVE_AVX2
-std::vector<uint8_t> Dxt1Avx2(const Block& b) {
-    std::vector<uint8_t> out(8);
-    dxt::EncodeDxt1BlockAvx2(b.data(), out.data());
-    return out;
-}
-std::vector<uint8_t> Dxt5Avx2(const Block& b) {
-    std::vector<uint8_t> out(16);
-    dxt::EncodeDxt5BlockAvx2(b.data(), out.data());
-    return out;
-}
-#endif
+// The block encoders of the SIMD form's variants, each with the features it
+// needs; a variant this build lacks has no functions and never runs.
+struct SimdBlockForm {
+    vt::test::CpuForm form;
+    void (*dxt1)(const uint8_t*, uint8_t*);
+    void (*dxt5)(const uint8_t*, uint8_t*);
 
-// Checks a block in both forms against the expected bytes.
+    std::vector<uint8_t> Dxt1(const Block& b) const {
+        std::vector<uint8_t> out(8);
+        dxt1(b.data(), out.data());
+        return out;
+    }
+    std::vector<uint8_t> Dxt5(const Block& b) const {
+        std::vector<uint8_t> out(16);
+        dxt5(b.data(), out.data());
+        return out;
+    }
+};
+
+const SimdBlockForm kSimdBlockForms[] = {
+#if VT_HAVE_SSE2
+    {vt::test::kSse2Form, EncodeDxt1BlockSse2, EncodeDxt5BlockSse2},
+#else
+    {vt::test::kSse2Form, nullptr, nullptr},
+#endif
+#if VT_HAVE_AVX2
+    {vt::test::kAvx2Form, EncodeDxt1BlockAvx2, EncodeDxt5BlockAvx2},
+#else
+    {vt::test::kAvx2Form, nullptr, nullptr},
+#endif
+};
+
+// Checks a block in the portable form and in every SIMD variant that runs
+// here against the expected bytes (the variants' equivalence tests below
+// say so visibly where one cannot run).
 void ExpectBlock(const Block& b, bool dxt5, const std::vector<uint8_t>& expected) {
     EXPECT_EQ(dxttest::Hex((dxt5 ? Dxt5(b) : Dxt1(b)).data(), expected.size()),
               dxttest::Hex(expected.data(), expected.size()))
         << "portable";
-#if VT_DXT_HAVE_SIMD
-    EXPECT_EQ(dxttest::Hex((dxt5 ? Dxt5Simd(b) : Dxt1Simd(b)).data(), expected.size()),
-              dxttest::Hex(expected.data(), expected.size()))
-        << "SIMD";
-#endif
-#if VT_DXT_HAVE_AVX2
-    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) {
-        EXPECT_EQ(dxttest::Hex((dxt5 ? Dxt5Avx2(b) : Dxt1Avx2(b)).data(), expected.size()),
+    for (const SimdBlockForm& f : kSimdBlockForms) {
+        if (!vt::test::FormRuns(f.form)) continue;
+        EXPECT_EQ(dxttest::Hex((dxt5 ? f.Dxt5(b) : f.Dxt1(b)).data(), expected.size()),
                   dxttest::Hex(expected.data(), expected.size()))
-            << "AVX2";
+            << f.form.name;
     }
-#endif
 }
 
 TEST(DxtBlockVectors, UniformBlockPacksBothEndpointsEqualWithIndexZero) {
@@ -166,29 +172,29 @@ TEST(DxtBlockBounds, InsetStartsAtARangeOfSixteen) {
             for (int c = 0; c < 4; ++c) b[4 * p + c] = static_cast<uint8_t>(base + (p & 1) * range);
         const int inset = range >> 4;
         uint8_t low[4], high[4];
-        dxt::FindColorAlphaBounds(b.data(), low, high);
+        FindColorAlphaBounds(b.data(), low, high);
         for (int c = 0; c < 4; ++c) {
             EXPECT_EQ(low[c], base + inset) << "range " << range;
             EXPECT_EQ(high[c], base + range - inset) << "range " << range;
         }
         uint8_t low3[4] = {1, 2, 3, 4}, high3[4] = {5, 6, 7, 8};
-        dxt::FindColorBounds(b.data(), low3, high3);
+        FindColorBounds(b.data(), low3, high3);
         EXPECT_EQ(0, std::memcmp(low3, low, 3));
         EXPECT_EQ(0, std::memcmp(high3, high, 3));
         EXPECT_EQ(low3[3], 4) << "color bounds leave channel 3 alone";
-#if VT_DXT_HAVE_SIMD
-        uint8_t lowSimd[4], highSimd[4];
-        dxt::FindColorAlphaBoundsSimd(b.data(), lowSimd, highSimd);
-        EXPECT_EQ(0, std::memcmp(lowSimd, low, 4));
-        EXPECT_EQ(0, std::memcmp(highSimd, high, 4));
+#if VT_HAVE_SSE2
+        uint8_t lowSse2[4], highSse2[4];
+        FindColorAlphaBoundsSse2(b.data(), lowSse2, highSse2);
+        EXPECT_EQ(0, std::memcmp(lowSse2, low, 4));
+        EXPECT_EQ(0, std::memcmp(highSse2, high, 4));
 #endif
     }
 }
 
 TEST(DxtBlockBounds, Packs565ByTruncation) {
     const uint8_t white[4] = {255, 255, 255, 0}, c[4] = {0x0F, 0x07, 0xFF, 0};
-    EXPECT_EQ(dxt::PackEndpoint565(white), 0xFFFFu);
-    EXPECT_EQ(dxt::PackEndpoint565(c), (1u << 11) | (1u << 5) | 31u);
+    EXPECT_EQ(PackEndpoint565(white), 0xFFFFu);
+    EXPECT_EQ(PackEndpoint565(c), (1u << 11) | (1u << 5) | 31u);
 }
 
 // An alpha exactly on a threshold takes the lower palette value. With bounds
@@ -217,62 +223,36 @@ TEST(DxtBlockAlpha, NarrowAlphaRangeIsNotInset) {
     EXPECT_EQ(Dxt5(b)[1], 200);
 }
 
-#if VT_DXT_HAVE_SIMD
-// The SIMD alpha step divides by 7 and 14 with multiplies: every endpoint pair
+// The SSE2 alpha step divides by 7 and 14 with multiplies: every endpoint pair
 // and alphas on and beside every threshold give the portable bytes.
 TEST(DxtBlockEquivalence, AlphaIndicesForEveryEndpointPair) {
+    VT_SKIP_UNLESS_FORM_RUNS(vt::test::kSse2Form);
+#if VT_HAVE_SSE2
     Block b = Uniform(0, 0, 0, 0);
     for (int a0 = 0; a0 < 256; ++a0) {
         for (int a1 = 0; a1 <= a0; ++a1) {
             uint8_t t[7];
-            dxt::AlphaThresholds(static_cast<uint32_t>(a1), static_cast<uint32_t>(a0), t);
+            AlphaThresholds(static_cast<uint32_t>(a1), static_cast<uint32_t>(a0), t);
             for (int p = 0; p < 14; ++p) b[4 * p + 3] = static_cast<uint8_t>(t[p / 2] + (p & 1));
             b[4 * 14 + 3] = static_cast<uint8_t>(a0);
             b[4 * 15 + 3] = static_cast<uint8_t>(a1 > 0 ? a1 - 1 : 255);
-            uint8_t portable[6], simd[6];
+            uint8_t portable[6], sse2[6];
             uint8_t* cursor = portable;
-            dxt::SelectAlphaIndices(b.data(), static_cast<uint32_t>(a1), static_cast<uint32_t>(a0), cursor);
+            SelectAlphaIndices(b.data(), static_cast<uint32_t>(a1), static_cast<uint32_t>(a0), cursor);
             ASSERT_EQ(cursor, portable + 6);
-            ASSERT_EQ(dxt::SelectAlphaIndicesSimd(b.data(), static_cast<uint32_t>(a1), static_cast<uint32_t>(a0), simd),
+            ASSERT_EQ(SelectAlphaIndicesSse2(b.data(), static_cast<uint32_t>(a1), static_cast<uint32_t>(a0), sse2),
                       6);
-            ASSERT_EQ(0, std::memcmp(portable, simd, 6)) << "alpha0 " << a0 << " alpha1 " << a1;
+            ASSERT_EQ(0, std::memcmp(portable, sse2, 6)) << "alpha0 " << a0 << " alpha1 " << a1;
         }
     }
+#endif
 }
 
-// Whole DXT5 blocks for every pair of alpha extremes (so every inset endpoint
-// pair the bounds step can give), with the other alphas on and beside the
-// resulting thresholds: every variant gives the portable bytes.
-TEST(DxtBlockEquivalence, Dxt5BlocksForEveryAlphaRange) {
-#if VT_DXT_HAVE_AVX2
-    const bool avx2 = vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2);
-#endif
-    Block b = Uniform(40, 80, 120, 0);
-    for (int top = 0; top < 256; ++top) {
-        for (int bottom = 0; bottom <= top; ++bottom) {
-            const int inset = (top - bottom) >> 4;
-            uint8_t t[7];
-            dxt::AlphaThresholds(static_cast<uint32_t>(bottom + inset), static_cast<uint32_t>(top - inset), t);
-            b[3] = static_cast<uint8_t>(bottom);
-            b[7] = static_cast<uint8_t>(top);
-            for (int p = 2; p < 16; ++p) {
-                const int v = t[(p - 2) % 7] + (p >= 9 ? 1 : 0);
-                b[4 * p + 3] = static_cast<uint8_t>(v < bottom ? bottom : v > top ? top : v);
-            }
-            const std::vector<uint8_t> expected = Dxt5(b);
-            ASSERT_EQ(expected, Dxt5Simd(b)) << "SSE2, alphas " << bottom << ".." << top;
-#if VT_DXT_HAVE_AVX2
-            if (avx2) {
-                ASSERT_EQ(expected, Dxt5Avx2(b)) << "AVX2, alphas " << bottom << ".." << top;
-            }
-#endif
-        }
-    }
-}
-
-// The SIMD color step expands endpoints and divides by 3 with a multiply:
+// The SSE2 color step expands endpoints and divides by 3 with a multiply:
 // every endpoint value in every channel gives the portable index word.
 TEST(DxtBlockEquivalence, ColorIndicesForEveryEndpointPair) {
+    VT_SKIP_UNLESS_FORM_RUNS(vt::test::kSse2Form);
+#if VT_HAVE_SSE2
     const std::vector<uint8_t> noise = dxttest::RandomBytes(64 * 256, 3);
     for (int hi = 0; hi < 256; ++hi) {
         Block b;
@@ -282,13 +262,14 @@ TEST(DxtBlockEquivalence, ColorIndicesForEveryEndpointPair) {
                                     static_cast<uint8_t>(lo ^ 0x5A), 0};
             const uint8_t high[4] = {static_cast<uint8_t>(hi), static_cast<uint8_t>(hi ^ 0xA5),
                                      static_cast<uint8_t>(255 - hi), 0};
-            uint8_t portable[4], simd[4];
+            uint8_t portable[4], sse2[4];
             uint8_t* cursor = portable;
-            dxt::SelectColorIndices(b.data(), low, high, cursor);
-            ASSERT_EQ(dxt::SelectColorIndicesSimd(b.data(), low, high, simd), 4);
-            ASSERT_EQ(0, std::memcmp(portable, simd, 4)) << "low " << lo << " high " << hi;
+            SelectColorIndices(b.data(), low, high, cursor);
+            ASSERT_EQ(SelectColorIndicesSse2(b.data(), low, high, sse2), 4);
+            ASSERT_EQ(0, std::memcmp(portable, sse2, 4)) << "low " << lo << " high " << hi;
         }
     }
+#endif
 }
 
 // Blocks built to sit on the edges of every rule.
@@ -312,7 +293,7 @@ public:
             case 2: {  // pixels exactly on the palette and on midpoints between entries
                 uint8_t low[4], high[4];
                 const Block seed = Random();
-                dxt::FindColorAlphaBounds(seed.data(), low, high);
+                FindColorAlphaBounds(seed.data(), low, high);
                 for (int p = 0; p < 16; ++p)
                     for (int k = 0; k < 4; ++k) {
                         const int l = low[k], h = high[k];
@@ -359,8 +340,8 @@ public:
             default: {  // alphas on and beside the block's own thresholds
                 b = Random();
                 uint8_t low[4], high[4], t[7];
-                dxt::FindColorAlphaBounds(b.data(), low, high);
-                dxt::AlphaThresholds(low[3], high[3], t);
+                FindColorAlphaBounds(b.data(), low, high);
+                AlphaThresholds(low[3], high[3], t);
                 for (int p = 2; p < 16; ++p) b[4 * p + 3] = static_cast<uint8_t>(t[rng_() % 7] + (rng_() % 3) - 1);
                 break;
             }
@@ -383,25 +364,49 @@ private:
     std::mt19937 rng_;
 };
 
-TEST(DxtBlockEquivalence, PortableAndSimdAgreeOnAdversarialBlocks) {
-#if VT_DXT_HAVE_AVX2
-    const bool avx2 = vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2);
-#endif
+// Each SIMD variant against the portable form, skipped (visibly) where the
+// build or the processor lacks it.
+class SimdBlocks : public ::testing::TestWithParam<SimdBlockForm> {
+protected:
+    void SetUp() override { VT_SKIP_UNLESS_FORM_RUNS(GetParam().form); }
+};
+
+// Whole DXT5 blocks for every pair of alpha extremes (so every inset endpoint
+// pair the bounds step can give), with the other alphas on and beside the
+// resulting thresholds: the variant gives the portable bytes.
+TEST_P(SimdBlocks, Dxt5BlocksForEveryAlphaRange) {
+    const SimdBlockForm& f = GetParam();
+    Block b = Uniform(40, 80, 120, 0);
+    for (int top = 0; top < 256; ++top) {
+        for (int bottom = 0; bottom <= top; ++bottom) {
+            const int inset = (top - bottom) >> 4;
+            uint8_t t[7];
+            AlphaThresholds(static_cast<uint32_t>(bottom + inset), static_cast<uint32_t>(top - inset), t);
+            b[3] = static_cast<uint8_t>(bottom);
+            b[7] = static_cast<uint8_t>(top);
+            for (int p = 2; p < 16; ++p) {
+                const int v = t[(p - 2) % 7] + (p >= 9 ? 1 : 0);
+                b[4 * p + 3] = static_cast<uint8_t>(v < bottom ? bottom : v > top ? top : v);
+            }
+            ASSERT_EQ(Dxt5(b), f.Dxt5(b)) << "alphas " << bottom << ".." << top;
+        }
+    }
+}
+
+TEST_P(SimdBlocks, AgreeWithPortableOnAdversarialBlocks) {
+    const SimdBlockForm& f = GetParam();
     AdversarialBlocks blocks(2024);
     for (int i = 0; i < 80000; ++i) {
         const Block b = blocks.Next(i);
-        const std::vector<uint8_t> d1 = Dxt1(b), d5 = Dxt5(b);
-        ASSERT_EQ(d1, Dxt1Simd(b)) << "SSE2, block " << i << ": " << dxttest::Hex(b.data(), 64);
-        ASSERT_EQ(d5, Dxt5Simd(b)) << "SSE2, block " << i << ": " << dxttest::Hex(b.data(), 64);
-#if VT_DXT_HAVE_AVX2
-        if (avx2) {
-            ASSERT_EQ(d1, Dxt1Avx2(b)) << "AVX2, block " << i << ": " << dxttest::Hex(b.data(), 64);
-            ASSERT_EQ(d5, Dxt5Avx2(b)) << "AVX2, block " << i << ": " << dxttest::Hex(b.data(), 64);
-        }
-#endif
+        ASSERT_EQ(Dxt1(b), f.Dxt1(b)) << "block " << i << ": " << dxttest::Hex(b.data(), 64);
+        ASSERT_EQ(Dxt5(b), f.Dxt5(b)) << "block " << i << ": " << dxttest::Hex(b.data(), 64);
     }
 }
-#endif
+
+INSTANTIATE_TEST_SUITE_P(Variants, SimdBlocks, ::testing::ValuesIn(kSimdBlockForms),
+                         [](const ::testing::TestParamInfo<SimdBlockForm>& info) {
+                             return vt::test::FormName(info.param.form);
+                         });
 
 // The choice is the comparison network, not a plain nearest color: a pixel
 // nearer to color1 than to color0, whose one-third point is no nearer than

@@ -9,21 +9,16 @@
 #include "jpeg/JpegKernels.h"
 
 struct CJpegDecoderTestAccess {
-    static uint16_t QualityScale(const CJpegDecoder& d) { return d.qualityScale; }
-    static const uint16_t* LumaQuant(const CJpegDecoder& d) { return d.lumaQuant; }
-    static const uint16_t* ChromaQuant(const CJpegDecoder& d) { return d.chromaQuant; }
-    static int32_t BytesLeft(const CJpegDecoder& d) { return d.bytesLeft; }
-    static int32_t DcPredY(const CJpegDecoder& d) { return d.dcPredY; }
+    static uint16_t QualityScale(const vt::jpeg::CJpegDecoder& d) { return d.qualityScale; }
+    static const uint16_t* LumaQuant(const vt::jpeg::CJpegDecoder& d) { return d.lumaQuant; }
+    static const uint16_t* ChromaQuant(const vt::jpeg::CJpegDecoder& d) { return d.chromaQuant; }
+    static int32_t BytesLeft(const vt::jpeg::CJpegDecoder& d) { return d.bytesLeft; }
+    static int32_t DcPredY(const vt::jpeg::CJpegDecoder& d) { return d.dcPredY; }
 
     // Points the bit reader at entropy data (as the decode call does).
-    static void Start(CJpegDecoder& d, const unsigned char* data) { d.nextByte = data; }
-    // The whole-image decode with the portable kernels, whatever the CPU.
-    static bool DecodeImagePortable(CJpegDecoder& d, const unsigned char* data, unsigned char* out, int bpp) {
-        return bpp == 3 ? d.DecodeImage<vt::jpeg::PortableKernels, 3>(data, out)
-                        : d.DecodeImage<vt::jpeg::PortableKernels, 4>(data, out);
-    }
-    static bool DecodeBlock(CJpegDecoder& d, int16_t* coefficients, int blockIndex) {
-        CJpegDecoder::BitReader bits = d.LoadBitReader();
+    static void Start(vt::jpeg::CJpegDecoder& d, const unsigned char* data) { d.nextByte = data; }
+    static bool DecodeBlock(vt::jpeg::CJpegDecoder& d, int16_t* coefficients, int blockIndex) {
+        vt::jpeg::CJpegDecoder::BitReader bits = d.LoadBitReader();
         const bool hasAc = d.DecodeBlock(bits, coefficients, blockIndex);
         d.StoreBitReader(bits);
         return hasAc;

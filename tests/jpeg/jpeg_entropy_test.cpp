@@ -22,13 +22,13 @@ struct Block {
 
 // Reads the header of `stream` (kept alive by the caller) and points the bit
 // reader at its data.
-void Start(CJpegDecoder& d, const std::vector<uint8_t>& stream) {
+void Start(vt::jpeg::CJpegDecoder& d, const std::vector<uint8_t>& stream) {
     int w, h, hl;
     ASSERT_TRUE(d.ReadHeader(stream.data(), static_cast<int>(stream.size()), w, h, hl));
     CJpegDecoderTestAccess::Start(d, stream.data() + hl);
 }
 
-Block Decode(CJpegDecoder& d, int blockIndex) {
+Block Decode(vt::jpeg::CJpegDecoder& d, int blockIndex) {
     Block b;
     CJpegDecoderTestAccess::DecodeBlock(d, b.c, blockIndex);
     return b;
@@ -45,7 +45,7 @@ TEST(EntropyDecoding, DcOnlyBlockKeepsThePredictor) {
     w.PutFlatBlock(true, 5);
     w.PutFlatBlock(true, 0);
     const auto stream = MakeStream(16, 16, 50, w.Finish());
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
     Start(d, stream);
     const Block first = Decode(d, 0);
     EXPECT_EQ(first.c[0], 5);
@@ -61,7 +61,7 @@ TEST(EntropyDecoding, LumaPredictorRunsAcrossMcusAndChromaHaveTheirOwn) {
     for (const auto& mcu : diffs)
         for (int b = 0; b < 6; ++b) w.PutFlatBlock(b < 4, mcu[b]);
     const auto stream = MakeStream(32, 16, 50, w.Finish());
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
     Start(d, stream);
     const int expected[2][6] = {{1, 3, 6, 10, -7, 9}, {11, -9, -9, -9, -6, 8}};
     for (int m = 0; m < 2; ++m)
@@ -75,7 +75,7 @@ TEST(EntropyDecoding, ZrlSkipsSixteenPositions) {
     w.PutAc(true, 0, 3);  // k = 17
     w.PutEob(true);
     const auto stream = MakeStream(16, 16, 50, w.Finish());
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
     Start(d, stream);
     const Block b = Decode(d, 0);
     EXPECT_EQ(b.c[vt::jpeg::kZigZag[17]], 3);
@@ -91,7 +91,7 @@ TEST(EntropyDecoding, ZrlAtPosition49EndsTheBlock) {
     w.PutAcSymbol(true, 0xF0);                              // k = 49 -> 65: end
     w.PutFlatBlock(true, 7);                                // the next block
     const auto stream = MakeStream(16, 16, 50, w.Finish());
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
     Start(d, stream);
     const Block b = Decode(d, 0);
     EXPECT_EQ(NonZeroCount(b), 0);
@@ -107,7 +107,7 @@ TEST(EntropyDecoding, RunPastTheEndWritesCoefficient63) {
     w.PutAc(true, 15, -1);                                  // k = 75 -> coefficient 63
     w.PutFlatBlock(true, -3);                               // the next block
     const auto stream = MakeStream(16, 16, 50, w.Finish());
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
     Start(d, stream);
     const Block b = Decode(d, 0);
     EXPECT_EQ(b.c[vt::jpeg::kZigZag[59]], 1);
@@ -121,7 +121,7 @@ TEST(EntropyDecoding, RunPastTheEndWritesCoefficient63) {
 // (1010).
 TEST(EntropyDecoding, FfBytesAreData) {
     const auto stream = MakeStream(16, 16, 50, {0xFF, 0x00, 0x0A, 0x28});
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
     Start(d, stream);
     const Block b = Decode(d, 0);
     EXPECT_EQ(b.c[0], -2047);
@@ -136,7 +136,7 @@ TEST(EntropyDecoding, FfBytesAreData) {
 TEST(EntropyDecoding, BitsPastTheEndAreZeroBits) {
     const std::vector<uint8_t> header = MakeStream(16, 16, 50, {});
     std::vector<uint8_t> exact(header);  // nothing but the header
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
     Start(d, exact);
     for (int b = 0; b < 6; ++b) {
         const Block block = Decode(d, b);
@@ -157,7 +157,7 @@ TEST(EntropyDecoding, TruncatedStreamDecodesLikeZeroPadding) {
         std::vector<uint8_t> padded(truncated);
         padded.resize(full.size() + 64, 0);
         std::vector<uint8_t> a(48 * 40 * 4), b(48 * 40 * 4);
-        CJpegDecoder da, db;
+        vt::jpeg::CJpegDecoder da, db;
         int w, h, hl;
         ASSERT_TRUE(da.ReadHeader(truncated.data(), static_cast<int>(truncated.size()), w, h, hl));
         EXPECT_TRUE(da.DecodeImage32(truncated.data() + hl, a.data()));
@@ -239,7 +239,7 @@ TEST(EntropyDecoding, AgreesWithBitSerialDecoderOnRandomData) {
         for (auto& b : data) b = static_cast<uint8_t>(bias == 0 ? rng() : (rng() | rng() | (bias > 1 ? rng() : 0)));
         const auto stream = MakeStream(16, 16, 50, data);
         const std::vector<uint8_t> exact(stream);
-        CJpegDecoder d;
+        vt::jpeg::CJpegDecoder d;
         Start(d, exact);
         SerialDecoder reference(data.data(), data.size());
         for (int block = 0; block < 60; ++block) {

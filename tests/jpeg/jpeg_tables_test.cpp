@@ -23,12 +23,12 @@ struct Prepared {
         EXPECT_TRUE(d.ReadHeader(stream.data(), static_cast<int>(stream.size()), w, h, hl));
     }
     std::vector<uint8_t> stream;
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
 };
 
 TEST(ReadHeader, ReportsSizeAndHeaderLength) {
     const std::vector<uint8_t> stream = MakeStream(0x1234, 0x0102, 75, {1, 2, 3});
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
     int w = 0, h = 0, hl = 0;
     ASSERT_TRUE(d.ReadHeader(stream.data(), static_cast<int>(stream.size()), w, h, hl));
     EXPECT_EQ(w, 0x1234);
@@ -40,7 +40,7 @@ TEST(ReadHeader, ReportsSizeAndHeaderLength) {
 TEST(ReadHeader, ZeroWidthOrHeightIsRejectedWithOutputsUntouched) {
     for (auto size : {std::pair<int, int>{0, 10}, {10, 0}, {0, 0}}) {
         const std::vector<uint8_t> stream = MakeStream(size.first, size.second, 50, {0, 0});
-        CJpegDecoder d;
+        vt::jpeg::CJpegDecoder d;
         int w = -7, h = -7, hl = 0;
         EXPECT_FALSE(d.ReadHeader(stream.data(), static_cast<int>(stream.size()), w, h, hl));
         EXPECT_EQ(hl, 6);
@@ -54,13 +54,13 @@ TEST(ReadHeader, ZeroWidthOrHeightIsRejectedWithOutputsUntouched) {
 TEST(ReadHeader, StreamShorterThanHeaderIsRejected) {
     for (int length = 0; length < 6; ++length) {
         std::vector<uint8_t> exact(static_cast<size_t>(length), 0x10);
-        CJpegDecoder d;
+        vt::jpeg::CJpegDecoder d;
         int w = -7, h = -7, hl = 0;
         EXPECT_FALSE(d.ReadHeader(length ? exact.data() : nullptr, length, w, h, hl)) << length;
         EXPECT_EQ(w, -7);
     }
     std::vector<uint8_t> exact = MakeStream(1, 1, 50, {});
-    CJpegDecoder d;
+    vt::jpeg::CJpegDecoder d;
     int w, h, hl;
     EXPECT_TRUE(d.ReadHeader(exact.data(), 6, w, h, hl));  // header only: a valid, empty scan
 }

@@ -35,12 +35,12 @@ Bytes RandomGrid(unsigned n, std::mt19937& rng) {
     return g;
 }
 
-#if VT_ELEVATION_HAVE_SSE2
+#if VT_HAVE_SSE2
 
 void ExpectSameBits(const unsigned char* grid, double minX, double minY, double maxX, double maxY, double x,
                     double y) {
-    const float portable = vt::SampleElevation_Portable(grid, minX, minY, maxX, maxY, x, y);
-    const float sse2 = vt::SampleElevation_SSE2(grid, minX, minY, maxX, maxY, x, y);
+    const float portable = vt::SampleElevationPortable(grid, minX, minY, maxX, maxY, x, y);
+    const float sse2 = vt::SampleElevationSse2(grid, minX, minY, maxX, maxY, x, y);
     ASSERT_EQ(Bits(portable), Bits(sse2)) << "bounds " << minX << " " << minY << " " << maxX << " " << maxY
                                           << " at " << x << ", " << y << ": " << portable << " vs " << sse2;
 }

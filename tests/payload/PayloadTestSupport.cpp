@@ -197,9 +197,9 @@ Bytes ReferenceChain(Bytes bgra, int side, bool dxt5, bool averageAlpha, bool ro
         Bytes level(static_cast<std::size_t>(blocks) * (dxt5 ? 16 : 8));
         int written = 0;
         if (dxt5) {
-            EncodeDxt5Image(bgra.data(), level.data(), s, s, &written);
+            vt::dxt::EncodeDxt5Image(bgra.data(), level.data(), s, s, &written);
         } else {
-            EncodeDxt1Image(bgra.data(), level.data(), s, s, &written);
+            vt::dxt::EncodeDxt1Image(bgra.data(), level.data(), s, s, &written);
         }
         level.resize(static_cast<std::size_t>(written));
         Append(out, level);

@@ -213,7 +213,7 @@ TEST_F(EnvelopeTest, AlphaThatDoesNotInflateToExactlyTheImageIsAFailure) {
     for (const Bytes& alpha : {Deflate(shortPlane), Deflate(longPlane), damaged, truncated, Bytes{0x00}}) {
         for (OutputType t : {OutputRGBA, OutputDXT5Mipmaps}) {
             Bytes out;
-            const std::size_t size = t == OutputRGBA ? 32 * 16 * 4 : DxtMipChainBytes(32, 16, kDxt5);
+            const std::size_t size = t == OutputRGBA ? 32 * 16 * 4 : vt::dxt::DxtMipChainBytes(32, 16, vt::dxt::kDxt5);
             EXPECT_FALSE(Decode(v, Envelope(0, grey, alpha), t, size, out));
             EXPECT_TRUE(Untouched(out));
         }
@@ -239,7 +239,7 @@ TEST_F(EnvelopeTest, OutputTableEveryCell) {
         {"compact jpeg", Envelope(0, grey), {OutputDXT1, OutputDXT1Mipmaps, OutputRGB, OutputRGB565}},
         {"jpeg 2000", Envelope(1, Bytes(j2k.begin(), j2k.end())), {OutputDXT1, OutputDXT1Mipmaps, OutputRGB, OutputRGB565}},
     };
-    const std::size_t maxSize = static_cast<std::size_t>(DxtMipChainBytes(w, h, kDxt5)) + w * h * 4;
+    const std::size_t maxSize = static_cast<std::size_t>(vt::dxt::DxtMipChainBytes(w, h, vt::dxt::kDxt5)) + w * h * 4;
     for (const Kind& kind : kinds) {
         for (int t = -1; t <= 7; ++t) {
             SCOPED_TRACE(std::string(kind.name) + " type " + std::to_string(t));
@@ -272,11 +272,11 @@ TEST_F(EnvelopeTest, CompactJpegOutputsMatchTheDecoderAndEncoder) {
         for (std::size_t i = 3; i < bgra.size(); i += 4) bgra[i] = 255;
         Bytes level(static_cast<std::size_t>(5 * 3 * 8));
         int n = 0;
-        EncodeDxt1Image(bgra.data(), level.data(), 20, 12, &n);
+        vt::dxt::EncodeDxt1Image(bgra.data(), level.data(), 20, 12, &n);
         ASSERT_TRUE(Decode(v, payload, OutputDXT1, level.size(), dxt1));
         EXPECT_EQ(dxt1, level);
-        Bytes expectedChain(static_cast<std::size_t>(DxtMipChainBytes(20, 12, kDxt1)));
-        EncodeDxtMipChain(bgra.data(), 20, 12, kDxt1, false, expectedChain.data());
+        Bytes expectedChain(static_cast<std::size_t>(vt::dxt::DxtMipChainBytes(20, 12, vt::dxt::kDxt1)));
+        vt::dxt::EncodeDxtMipChain(bgra.data(), 20, 12, vt::dxt::kDxt1, false, expectedChain.data());
         ASSERT_TRUE(Decode(v, payload, OutputDXT1Mipmaps, expectedChain.size(), chain));
         EXPECT_EQ(chain, expectedChain);
     }

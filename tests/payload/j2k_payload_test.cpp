@@ -76,7 +76,7 @@ TEST_F(J2kPayloadTest, RgbAndRgb565MatchOpenJpeg) {
 TEST_F(J2kPayloadTest, Dxt1LevelAndChainAreTheEncoderAppliedToOpenJpegPixels) {
     Bytes level(32768), got;
     int n = 0;
-    EncodeDxt1Image(reference_->data(), level.data(), 256, 256, &n);
+    vt::dxt::EncodeDxt1Image(reference_->data(), level.data(), 256, 256, &n);
     ASSERT_EQ(n, 32768);
     ASSERT_TRUE(Decode(v, Envelope(1, *stream_), OutputDXT1, 32768, got));
     EXPECT_EQ(got, level);
@@ -86,7 +86,7 @@ TEST_F(J2kPayloadTest, Dxt1LevelAndChainAreTheEncoderAppliedToOpenJpegPixels) {
     const std::vector<std::size_t> offsets = ChainOffsets(256, false);
     const std::vector<std::size_t> expected = {0, 32768, 40960, 43008, 43520, 43648, 43680, 43688, 43696, 43704};
     ASSERT_EQ(offsets, expected);
-    ASSERT_EQ(DxtMipChainBytes(256, 256, kDxt1), 43704);
+    ASSERT_EQ(vt::dxt::DxtMipChainBytes(256, 256, vt::dxt::kDxt1), 43704);
     const Bytes chain = ReferenceChain(*reference_, 256, false, false);
     ASSERT_EQ(chain.size(), 43704u);
     ASSERT_TRUE(Decode(v, Envelope(1, *stream_), OutputDXT1Mipmaps, 43704, got));
@@ -103,8 +103,8 @@ TEST_F(J2kPayloadTest, OddSizedImageChainFollowsTheEncoder) {
     const Bytes stream = EncodeJ2k(rgb, 50, 30, vt::j2kenc::Options::Lossless());
     ASSERT_FALSE(stream.empty());
     Bytes scratch = RgbToBgra(rgb);  // lossless: OpenJPEG gives these pixels back
-    Bytes expected(static_cast<std::size_t>(DxtMipChainBytes(50, 30, kDxt1)));
-    EncodeDxtMipChain(scratch.data(), 50, 30, kDxt1, false, expected.data());
+    Bytes expected(static_cast<std::size_t>(vt::dxt::DxtMipChainBytes(50, 30, vt::dxt::kDxt1)));
+    vt::dxt::EncodeDxtMipChain(scratch.data(), 50, 30, vt::dxt::kDxt1, false, expected.data());
     Bytes got;
     ASSERT_TRUE(Decode(v, Envelope(1, stream), OutputDXT1Mipmaps, expected.size(), got));
     EXPECT_EQ(got, expected);

@@ -75,12 +75,12 @@ TEST_F(NewPayloadTest, ColorStreamEndingExactlyAtTheLength) {
     unsigned long ch = 0, w = 0, h = 0;
     EXPECT_TRUE(Info(payload, ch, w, h));
     Bytes out;
-    EXPECT_TRUE(Decode(payload, OutputDXT1Mipmaps, DxtMipChainBytes(48, 20, kDxt1), out));
+    EXPECT_TRUE(Decode(payload, OutputDXT1Mipmaps, vt::dxt::DxtMipChainBytes(48, 20, vt::dxt::kDxt1), out));
     payload.pop_back();
     ch = w = h = 77;
     EXPECT_FALSE(Info(payload, ch, w, h));
     EXPECT_EQ(ch + w + h, 3 * 77u);
-    EXPECT_FALSE(Decode(payload, OutputDXT1Mipmaps, DxtMipChainBytes(48, 20, kDxt1), out));
+    EXPECT_FALSE(Decode(payload, OutputDXT1Mipmaps, vt::dxt::DxtMipChainBytes(48, 20, vt::dxt::kDxt1), out));
     EXPECT_TRUE(Untouched(out));
 }
 
@@ -136,7 +136,7 @@ TEST_F(NewPayloadTest, BadAlphaBlocksAreRefusedByTheDecodeOnly) {
         EXPECT_EQ(ch, 4u);
         for (OutputType t : {OutputDXT1Mipmaps, OutputDXT5Mipmaps}) {
             Bytes out;
-            EXPECT_FALSE(Decode(c.payload, t, DxtMipChainBytes(48, 20, kDxt5), out));
+            EXPECT_FALSE(Decode(c.payload, t, vt::dxt::DxtMipChainBytes(48, 20, vt::dxt::kDxt5), out));
             EXPECT_TRUE(Untouched(out));
         }
     }

@@ -71,7 +71,7 @@ TEST(PhotoPayload, Dxt1LevelAndChainOf256Tile) {
     const Photo& p = Tile();
     Bytes level(32768), got;
     int n = 0;
-    EncodeDxt1Image(p.bgra.data(), level.data(), 256, 256, &n);
+    vt::dxt::EncodeDxt1Image(p.bgra.data(), level.data(), 256, 256, &n);
     ASSERT_TRUE(Decode(Envelope(0, p.stream), OutputDXT1, 32768, got));
     EXPECT_EQ(got, level);
     const Bytes chain = ReferenceChain(p.bgra, 256, false, false);
@@ -93,7 +93,7 @@ TEST(PhotoPayload, AlphaTileGivesRgbaAndTheDxt5Chain) {
     const std::vector<std::size_t> offsets = ChainOffsets(256, true);
     EXPECT_EQ(offsets[1], 65536u);
     EXPECT_EQ(offsets.back(), 87408u);
-    ASSERT_EQ(DxtMipChainBytes(256, 256, kDxt5), 87408);
+    ASSERT_EQ(vt::dxt::DxtMipChainBytes(256, 256, vt::dxt::kDxt5), 87408);
     const Bytes expected = ReferenceChain(merged, 256, true, true);
     ASSERT_TRUE(Decode(payload, OutputDXT5Mipmaps, 87408, chain, true));
     EXPECT_EQ(chain, expected);
@@ -104,8 +104,8 @@ TEST(PhotoPayload, AlphaTileGivesRgbaAndTheDxt5Chain) {
 TEST(PhotoPayload, OddSizedAlphaImageChainFollowsTheEncoder) {
     const Photo p = MakePhoto("board.jpg", 33, 71, 100, 60, 60);
     Bytes scratch = WithAlpha(p);
-    Bytes expected(static_cast<std::size_t>(DxtMipChainBytes(100, 60, kDxt5)));
-    EncodeDxtMipChain(scratch.data(), 100, 60, kDxt5, true, expected.data());
+    Bytes expected(static_cast<std::size_t>(vt::dxt::DxtMipChainBytes(100, 60, vt::dxt::kDxt5)));
+    vt::dxt::EncodeDxtMipChain(scratch.data(), 100, 60, vt::dxt::kDxt5, true, expected.data());
     Bytes got;
     ASSERT_TRUE(Decode(Envelope(0, p.stream, Deflate(p.plane)), OutputDXT5Mipmaps, expected.size(), got));
     EXPECT_EQ(got, expected);

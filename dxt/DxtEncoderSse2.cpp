@@ -1,0 +1,40 @@
+// SIMD form of the encoder, SSE2 variant: the block steps of DxtBlockSse2.h
+// assembled into blocks (DxtBlockSimd.h) and run over the image by the shared
+// traversal. Built with SSE2 enabled (cmake/Isa.cmake; the baseline on
+// x86-64), run only where the MMX availability flag is set. Same bytes as
+// the portable form for every block.
+#include "dxt/DxtInternal.h"
+
+#if VT_HAVE_SSE2
+
+#include "dxt/DxtBlockSimd.h"
+#include "dxt/DxtTraversal.h"
+
+namespace vt {
+namespace dxt {
+namespace {
+
+struct Sse2Form {
+    static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
+    template <bool kDxt5>
+    static void Encode(const uint8_t* block, uint8_t* out) {
+        if (kDxt5)
+            EncodeDxt5BlockSimd<Sse2Steps>(block, out);
+        else
+            EncodeDxt1BlockSimd<Sse2Steps>(block, out);
+    }
+};
+
+}  // namespace
+
+void EncodeDxt1BlockSse2(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockSimd<Sse2Steps>(block, out); }
+void EncodeDxt5BlockSse2(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockSimd<Sse2Steps>(block, out); }
+
+void EncodeImageSse2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
+    TraverseImage<Sse2Form>(pixels, output, width, height, dxt5, bytesWritten);
+}
+
+}  // namespace dxt
+}  // namespace vt
+
+#endif  // VT_HAVE_SSE2
