@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libstb-dev libcli11-dev
   default-jdk-headless libjna-java imagemagick
+  libgdal-dev gdal-bin python3-gdal python3-rasterio python3-numpy python3-pytest
+  python3-distributed python3-dask python3-tqdm
 )
 
 missing=()
