@@ -4,9 +4,11 @@ set -euo pipefail
 build=$1 consumer=$2 scratch=$3
 rm -rf "$scratch"
 mkdir -p "$scratch"
-prefix=$scratch/prefix
-
-cmake --install "$build" --prefix "$prefix" >/dev/null
+# Staged under DESTDIR: the GDAL driver's destination is GDAL's own plugin
+# folder, outside the prefix, and a test must not write into the system.
+root=$scratch/root
+DESTDIR=$root cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+prefix=$root$scratch/prefix
 
 # find_package(Veltrane): both editions as imported targets.
 cmake -S "$consumer" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -24,4 +26,12 @@ c++ -std=c++17 ${CXXFLAGS_FOR_CONSUMER:-} "$consumer/host_current.cpp" $flags_cu
 c++ -std=c++17 ${CXXFLAGS_FOR_CONSUMER:-} "$consumer/host_terrain.cpp" $flags_terrain -o "$scratch/pc_terrain"
 "$scratch/pc_current"
 "$scratch/pc_terrain"
+# The GDAL driver (when GDAL's development files were there to build it) in a
+# gdalplugins folder, loadable by GDAL from there; the converter beside it.
+plugin=$(find "$root" -name gdal_Veltrane.so)
+if [ -n "$plugin" ]; then
+  case "$plugin" in */gdalplugins/gdal_Veltrane.so) ;; *) echo "driver installed outside gdalplugins: $plugin" >&2; exit 1 ;; esac
+  GDAL_DRIVER_PATH=$(dirname "$plugin") gdalinfo --format Veltrane | grep -q "Veltrane tile pyramid"
+  "$prefix/bin/veltrane-convert" --help >/dev/null
+fi
 echo "install: find_package and pkg-config consumers built and ran"
