@@ -60,8 +60,31 @@ public:
     CPLErr ReadTile(int x, int y, int band, void* image);
     bool HasTile(int x, int y) { return view_.file->HasTile(level_.level, x, y); }
 
+protected:
+    // Full-resolution byte reads decode the tiles that the window covers
+    // whole straight into the caller's buffer: one copy a pixel, as a
+    // stitched mosaic takes. Tiles cut by the window go through the cache.
+    CPLErr IRasterIO(GDALRWFlag rw, int x, int y, int width, int height, void* data, int bufferWidth,
+                     int bufferHeight, GDALDataType type, int bandCount, int* bands, GSpacing pixelSpace,
+                     GSpacing lineSpace, GSpacing bandSpace, GDALRasterIOExtraArg* extra) override;
+
 private:
     ImageDataset(const PyramidView& view, int level);
+    // Reads and decodes tile (x, y) into pixels_; `missing` when it has no
+    // payload. Reports a damaged tile as a GDAL error.
+    CPLErr DecodeTile(int x, int y, bool& missing);
+    // Where band `band` (1-4) lies in a decoded pixel; -1 for an opaque alpha.
+    int ChannelOf(int band) const;
+    // Copies `columns` x `rows` pixels of band `band` of the decoded tile,
+    // from (tileX, tileY) inside it, to `out` with the given spacings.
+    void CopyBand(int band, bool missing, int tileX, int tileY, int columns, int rows, GByte* out,
+                  GSpacing pixelSpace, GSpacing lineSpace) const;
+    void Deinterleave(GByte* const* out, const int* bands, int bandCount, bool missing, int tileX, int tileY,
+                      int columns, int rows, GSpacing lineSpace);
+    CPLErr CopyTileDirect(int tx, int ty, int left, int top, int columns, int rows, GByte* out, int bandCount,
+                          const int* bands, GSpacing pixelSpace, GSpacing lineSpace, GSpacing bandSpace);
+    CPLErr CopyTileCached(int tx, int ty, int left, int top, int columns, int rows, GByte* out, int bandCount,
+                          const int* bands, GSpacing pixelSpace, GSpacing lineSpace, GSpacing bandSpace);
 
     PyramidView view_;
     Level level_;
@@ -69,6 +92,7 @@ private:
     std::vector<std::unique_ptr<ImageDataset>> overviews_;
     Bytes payload_;
     TilePixels pixels_;
+    Bytes spare_;  // components that no band wants
 };
 
 class ElevationDataset : public GDALPamDataset {

@@ -1,7 +1,9 @@
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "Datasets.h"
+#include "SwapRedBlue.h"
 
 namespace vt {
 namespace gdal {
@@ -126,11 +128,11 @@ CPLErr ImageDataset::GetGeoTransform(double* t) {
 
 const OGRSpatialReference* ImageDataset::GetSpatialRef() const { return srs_.IsEmpty() ? nullptr : &srs_; }
 
-CPLErr ImageDataset::ReadTile(int x, int y, int band, void* image) {
+CPLErr ImageDataset::DecodeTile(int x, int y, bool& missing) {
     const PyramidHeader& h = view_.file->header();
-    const size_t count = static_cast<size_t>(h.blockWidth) * h.blockHeight;
     std::string why;
     SharedPyramid::TileStatus status = view_.file->ReadTile(level_.level, x, y, payload_, why);
+    missing = status == SharedPyramid::TileStatus::Missing;
     if (status == SharedPyramid::TileStatus::Damaged ||
         (status == SharedPyramid::TileStatus::Ok &&
          !DecodeTilePixels(view_.file->library(), view_.kind, payload_, h.blockWidth, h.blockHeight,
@@ -138,33 +140,159 @@ CPLErr ImageDataset::ReadTile(int x, int y, int band, void* image) {
         CPLError(CE_Failure, CPLE_FileIO, "%s: %s", view_.file->Where(level_.level, x, y).c_str(), why.c_str());
         return CE_Failure;
     }
-    const bool missing = status == SharedPyramid::TileStatus::Missing;
+    return CE_None;
+}
+
+int ImageDataset::ChannelOf(int band) const {
+    return band == 1 ? pixels_.red : band == 2 ? pixels_.green : band == 3 ? pixels_.blue : pixels_.alpha;
+}
+
+void ImageDataset::CopyBand(int band, bool missing, int tileX, int tileY, int columns, int rows, GByte* out,
+                            GSpacing pixelSpace, GSpacing lineSpace) const {
+    const int channel = ChannelOf(band);
+    const int tileWidth = view_.file->header().blockWidth, step = pixels_.step;
+    for (int r = 0; r < rows; ++r, out += lineSpace) {
+        GByte* o = out;
+        if (missing || channel < 0) {
+            const GByte value = missing ? 0 : 255;  // no tile: transparent black; no alpha plane: opaque
+            for (int c = 0; c < columns; ++c, o += pixelSpace) *o = value;
+            continue;
+        }
+        const GByte* in = pixels_.data.data() + (static_cast<size_t>(tileY + r) * tileWidth + tileX) * step + channel;
+        for (int c = 0; c < columns; ++c, o += pixelSpace, in += step) *o = *in;
+    }
+}
+
+// Where a tile's pixels go for the bands in `out` (null: not wanted): one
+// pass of GDAL's deinterleaving over the decoded pixels. A colour the pixels
+// lack is filled in; a component no band wants goes to `spare`.
+void ImageDataset::Deinterleave(GByte* const* out, const int* bands, int bandCount, bool missing, int tileX,
+                                int tileY, int columns, int rows, GSpacing lineSpace) {
+    const int tileWidth = view_.file->header().blockWidth, step = pixels_.step;
+    spare_.resize(static_cast<size_t>(columns));
+    for (int r = 0; r < rows; ++r) {
+        void* component[4] = {spare_.data(), spare_.data(), spare_.data(), spare_.data()};
+        for (int i = 0; i < bandCount; ++i) {
+            if (out[i] == nullptr) continue;
+            GByte* line = out[i] + r * lineSpace;
+            const int channel = ChannelOf(bands[i]);
+            if (missing || channel < 0)
+                std::memset(line, missing ? 0 : 255, static_cast<size_t>(columns));  // no tile; no alpha plane
+            else
+                component[channel] = line;
+        }
+        if (!missing)
+            GDALDeinterleave(pixels_.data.data() + (static_cast<size_t>(tileY + r) * tileWidth + tileX) * step,
+                             GDT_Byte, step, component, GDT_Byte, static_cast<size_t>(columns));
+    }
+}
+
+CPLErr ImageDataset::ReadTile(int x, int y, int band, void* image) {
+    const PyramidHeader& h = view_.file->header();
+    bool missing = false;
+    if (DecodeTile(x, y, missing) != CE_None) return CE_Failure;
+    // The other bands' blocks of this tile go into the cache now, unless
+    // they are there already.
+    int bands[4] = {1, 2, 3, 4};
+    GByte* out[4] = {nullptr, nullptr, nullptr, nullptr};
+    GDALRasterBlock* blocks[4] = {nullptr, nullptr, nullptr, nullptr};
     for (int b = 1; b <= nBands; ++b) {
-        // The other bands' blocks of this tile go into the cache now, unless
-        // they are there already.
-        GDALRasterBlock* block = nullptr;
-        GByte* out = static_cast<GByte*>(image);
-        if (b != band) {
-            block = GetRasterBand(b)->TryGetLockedBlockRef(x, y);
-            if (block != nullptr) {
-                block->DropLock();
-                continue;
-            }
-            block = GetRasterBand(b)->GetLockedBlockRef(x, y, TRUE);
-            if (block == nullptr) continue;
-            out = static_cast<GByte*>(block->GetDataRef());
+        if (b == band) {
+            out[b - 1] = static_cast<GByte*>(image);
+            continue;
         }
-        const int channel = b == 1 ? pixels_.red : b == 2 ? pixels_.green : b == 3 ? pixels_.blue : pixels_.alpha;
-        if (missing) {
-            std::memset(out, 0, count);  // no tile: black, transparent
-        } else if (channel < 0) {
-            std::memset(out, 255, count);  // an opaque tile in a file with alpha
-        } else {
-            const GByte* in = pixels_.data.data() + channel;
-            const int step = pixels_.step;
-            for (size_t i = 0; i < count; ++i, in += step) out[i] = *in;
+        GDALRasterBlock* cached = GetRasterBand(b)->TryGetLockedBlockRef(x, y);
+        if (cached != nullptr) {
+            cached->DropLock();
+            continue;
         }
+        blocks[b - 1] = GetRasterBand(b)->GetLockedBlockRef(x, y, TRUE);
+        if (blocks[b - 1] != nullptr) out[b - 1] = static_cast<GByte*>(blocks[b - 1]->GetDataRef());
+    }
+    Deinterleave(out, bands, nBands, missing, 0, 0, h.blockWidth, h.blockHeight, h.blockWidth);
+    for (GDALRasterBlock* block : blocks)
         if (block != nullptr) block->DropLock();
+    return CE_None;
+}
+
+CPLErr ImageDataset::CopyTileDirect(int tx, int ty, int left, int top, int columns, int rows, GByte* out,
+                                    int bandCount, const int* bands, GSpacing pixelSpace, GSpacing lineSpace,
+                                    GSpacing bandSpace) {
+    const PyramidHeader& h = view_.file->header();
+    bool missing = false;
+    if (DecodeTile(tx, ty, missing) != CE_None) return CE_Failure;
+    const int tileX = left - tx * h.blockWidth, tileY = top - ty * h.blockHeight;
+    const int step = pixels_.step;
+    // Pixel-interleaved red, green, blue (and alpha) from blue-green-red
+    // (and alpha) pixels: one swapping pass.
+    bool swap = !missing && bandCount == step && pixelSpace == step && bandSpace == 1 && pixels_.red == 2 &&
+                pixels_.green == 1 && pixels_.blue == 0;
+    for (int i = 0; i < bandCount && swap; ++i) swap = bands[i] == i + 1;
+    if (swap) {
+        const GByte* in = pixels_.data.data() + (static_cast<size_t>(tileY) * h.blockWidth + tileX) * step;
+        for (int r = 0; r < rows; ++r, in += static_cast<size_t>(h.blockWidth) * step, out += lineSpace)
+            SwapRedBlue(in, out, static_cast<size_t>(columns), step);
+        return CE_None;
+    }
+    // One plane a band.
+    if (pixelSpace == 1) {
+        GByte* planes[4];
+        for (int i = 0; i < bandCount && i < 4; ++i) planes[i] = out + i * bandSpace;
+        if (bandCount <= 4) {
+            Deinterleave(planes, bands, bandCount, missing, tileX, tileY, columns, rows, lineSpace);
+            return CE_None;
+        }
+    }
+    for (int i = 0; i < bandCount; ++i)
+        CopyBand(bands[i], missing, tileX, tileY, columns, rows, out + i * bandSpace, pixelSpace, lineSpace);
+    return CE_None;
+}
+
+CPLErr ImageDataset::CopyTileCached(int tx, int ty, int left, int top, int columns, int rows, GByte* out,
+                                    int bandCount, const int* bands, GSpacing pixelSpace, GSpacing lineSpace,
+                                    GSpacing bandSpace) {
+    const PyramidHeader& h = view_.file->header();
+    for (int i = 0; i < bandCount; ++i) {
+        GDALRasterBlock* block = GetRasterBand(bands[i])->GetLockedBlockRef(tx, ty);
+        if (block == nullptr) return CE_Failure;
+        const GByte* in = static_cast<const GByte*>(block->GetDataRef()) +
+                          static_cast<size_t>(top - ty * h.blockHeight) * h.blockWidth + (left - tx * h.blockWidth);
+        GByte* line = out + i * bandSpace;
+        for (int r = 0; r < rows; ++r, line += lineSpace, in += h.blockWidth) {
+            GByte* o = line;
+            for (int c = 0; c < columns; ++c, o += pixelSpace) *o = in[c];
+        }
+        block->DropLock();
+    }
+    return CE_None;
+}
+
+CPLErr ImageDataset::IRasterIO(GDALRWFlag rw, int x, int y, int width, int height, void* data, int bufferWidth,
+                               int bufferHeight, GDALDataType type, int bandCount, int* bands, GSpacing pixelSpace,
+                               GSpacing lineSpace, GSpacing bandSpace, GDALRasterIOExtraArg* extra) {
+    if (rw != GF_Read || bufferWidth != width || bufferHeight != height || type != GDT_Byte)
+        return GDALPamDataset::IRasterIO(rw, x, y, width, height, data, bufferWidth, bufferHeight, type, bandCount,
+                                         bands, pixelSpace, lineSpace, bandSpace, extra);
+    const int tw = view_.file->header().blockWidth, th = view_.file->header().blockHeight;
+    const int lastRow = (y + height - 1) / th, lastColumn = (x + width - 1) / tw;
+    for (int ty = y / th; ty <= lastRow; ++ty) {
+        const int top = std::max(y, ty * th), bottom = std::min(y + height, (ty + 1) * th);
+        const bool wholeRows = top == ty * th && bottom == std::min((ty + 1) * th, nRasterYSize);
+        for (int tx = x / tw; tx <= lastColumn; ++tx) {
+            const int left = std::max(x, tx * tw), right = std::min(x + width, (tx + 1) * tw);
+            const bool whole = wholeRows && left == tx * tw && right == std::min((tx + 1) * tw, nRasterXSize);
+            GByte* out = static_cast<GByte*>(data) + (top - y) * lineSpace + (left - x) * pixelSpace;
+            CPLErr err = whole ? CopyTileDirect(tx, ty, left, top, right - left, bottom - top, out, bandCount, bands,
+                                                pixelSpace, lineSpace, bandSpace)
+                               : CopyTileCached(tx, ty, left, top, right - left, bottom - top, out, bandCount, bands,
+                                                pixelSpace, lineSpace, bandSpace);
+            if (err != CE_None) return err;
+        }
+        if (extra != nullptr && extra->pfnProgress != nullptr &&
+            !extra->pfnProgress(static_cast<double>(bottom - y) / height, "", extra->pProgressData)) {
+            CPLError(CE_Failure, CPLE_UserInterrupt, "User terminated");
+            return CE_Failure;
+        }
     }
     return CE_None;
 }

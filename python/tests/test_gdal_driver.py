@@ -48,6 +48,22 @@ def test_every_level_equals_the_mosaic_byte_for_byte(samples, mosaics, name, lev
         assert np.array_equal(read_level(ds, level), mosaics[(name, level)]), f"level {level}"
 
 
+def pixel_interleaved(ds, bands):
+    """The whole dataset read as one buffer of pixels, `bands` bytes each."""
+    data = ds.ReadRaster(band_list=list(range(1, bands + 1)), buf_pixel_space=bands,
+                         buf_line_space=bands * ds.RasterXSize, buf_band_space=1)
+    return np.frombuffer(data, np.uint8).reshape(ds.RasterYSize, ds.RasterXSize, bands).transpose(2, 0, 1)
+
+
+@pytest.mark.parametrize("name,levels", [(name, levels) for name, _, levels in SAMPLES])
+def test_dataset_reads_in_every_layout_equal_the_mosaic(samples, mosaics, name, levels):
+    ds = gdal.Open(str(samples / f"{name}.vtp"))
+    want = mosaics[(name, levels - 1)][:ds.RasterCount]
+    assert np.array_equal(ds.ReadAsArray(), want)  # a plane a band
+    assert np.array_equal(pixel_interleaved(ds, ds.RasterCount), want)
+    assert np.array_equal(pixel_interleaved(ds, 2), want[:2])  # red and green only
+
+
 def test_windows_across_tiles_and_reads_served_by_overviews(samples, mosaics):
     ds = gdal.Open(str(samples / "image.vtp"))
     finest = mosaics[("image", 2)]
@@ -63,10 +79,11 @@ def test_missing_tiles_read_as_nodata(scratch_copy, mosaics):
     image, dds = scratch_copy("image"), scratch_copy("dds")
     write_entry(image, 2, 1, 1, 0, 0)
     write_entry(dds, 1, 1, 0, 0, 0)
-    got = read_level(gdal.Open(str(image)), 2)
+    ds = gdal.Open(str(image))
     want = mosaics[("image", 2)].copy()
     want[:, 256:512, 256:512] = 0  # transparent black, alpha 0
-    assert np.array_equal(got, want)
+    assert np.array_equal(read_level(ds, 2), want)
+    assert np.array_equal(pixel_interleaved(ds, 4), want)
     got = read_level(gdal.Open(str(dds)), 1)
     want = mosaics[("dds", 1)].copy()
     want[:, 0:256, 256:512] = 0  # no alpha band: the mask says 0
