@@ -35,30 +35,51 @@ struct PyramidView {
     int gridSide = 0;     // samples per side of the elevation grids (0: none)
 };
 
-// Level geometry shared by both datasets.
-struct Level {
-    int level = 0;
-    int width = 0, height = 0;  // the image's size at this level, in pixels
-    double pixelX = 0, pixelY = 0;
-    static Level Of(const PyramidHeader& header, int level);
-};
-
-class ImageDataset : public GDALPamDataset {
+// One level of the pyramid as a GDAL dataset: what the image and the
+// elevation datasets share. The finest level owns the coarser ones, its
+// overviews. A dataset's cells are pixels, or grid samples that stand on the
+// points of the grid (pixel centres on them, so the origin moves half a cell).
+class LevelDataset : public GDALPamDataset {
 public:
-    // The finest level with every coarser one as its overviews.
-    static ImageDataset* Create(const PyramidView& view);
-
     CPLErr GetGeoTransform(double* transform) override;
     const OGRSpatialReference* GetSpatialRef() const override;
+    int OverviewCount() const { return static_cast<int>(overviews_.size()); }
+
+protected:
+    // `cellsPerTile`: cells along a tile side (0: the tile's pixels).
+    LevelDataset(const PyramidView& view, int level, int cellsPerTile);
+
+    // The finest level of `view` with every coarser one as its overviews.
+    template <class Dataset>
+    static Dataset* WithOverviews(const PyramidView& view) {
+        int levels = view.file->header().maxLevel;
+        auto* finest = new Dataset(view, levels - 1);
+        for (int level = levels - 2; level >= 0; --level) finest->overviews_.emplace_back(new Dataset(view, level));
+        return finest;
+    }
+    LevelDataset* OverviewAt(int i) { return overviews_[static_cast<size_t>(i)].get(); }
+
+    PyramidView view_;
+    int level_;
+    double cellX_, cellY_;  // cell size in map units
+    bool pointCells_;
+    OGRSpatialReference srs_;
+
+private:
+    std::vector<std::unique_ptr<LevelDataset>> overviews_;
+};
+
+class ImageDataset : public LevelDataset {
+public:
+    static ImageDataset* Create(const PyramidView& view) { return WithOverviews<ImageDataset>(view); }
     // Statistics and other data a user had GDAL keep beside the file (.aux.xml).
     void LoadAuxiliaryData() { TryLoadXML(); }
 
-    int OverviewCount() const { return static_cast<int>(overviews_.size()); }
-    ImageDataset* Overview(int i) { return overviews_[static_cast<size_t>(i)].get(); }
+    ImageDataset* Overview(int i) { return static_cast<ImageDataset*>(OverviewAt(i)); }
     // Decodes tile (x, y) of this level into every band's block; `image` is
     // the block of the band that asked.
     CPLErr ReadTile(int x, int y, int band, void* image);
-    bool HasTile(int x, int y) { return view_.file->HasTile(level_.level, x, y); }
+    bool HasTile(int x, int y) { return view_.file->HasTile(level_, x, y); }
 
 protected:
     // Full-resolution byte reads decode the tiles that the window covers
@@ -69,6 +90,7 @@ protected:
                      GSpacing lineSpace, GSpacing bandSpace, GDALRasterIOExtraArg* extra) override;
 
 private:
+    friend class LevelDataset;
     ImageDataset(const PyramidView& view, int level);
     // Reads and decodes tile (x, y) into pixels_; `missing` when it has no
     // payload. Reports a damaged tile as a GDAL error.
@@ -86,21 +108,14 @@ private:
     CPLErr CopyTileCached(int tx, int ty, int left, int top, int columns, int rows, GByte* out, int bandCount,
                           const int* bands, GSpacing pixelSpace, GSpacing lineSpace, GSpacing bandSpace);
 
-    PyramidView view_;
-    Level level_;
-    OGRSpatialReference srs_;
-    std::vector<std::unique_ptr<ImageDataset>> overviews_;
     Bytes payload_;
     TilePixels pixels_;
     Bytes spare_;  // components that no band wants
 };
 
-class ElevationDataset : public GDALPamDataset {
+class ElevationDataset : public LevelDataset {
 public:
-    static ElevationDataset* Create(const PyramidView& view);
-
-    CPLErr GetGeoTransform(double* transform) override;
-    const OGRSpatialReference* GetSpatialRef() const override;
+    static ElevationDataset* Create(const PyramidView& view) { return WithOverviews<ElevationDataset>(view); }
     // A subdataset keeps its auxiliary data in the file's .aux.xml.
     void LoadAuxiliaryData(const std::string& path) {
         SetPhysicalFilename(path.c_str());
@@ -108,25 +123,18 @@ public:
         TryLoadXML();
     }
 
-    int OverviewCount() const { return static_cast<int>(overviews_.size()); }
-    ElevationDataset* Overview(int i) { return overviews_[static_cast<size_t>(i)].get(); }
+    ElevationDataset* Overview(int i) { return static_cast<ElevationDataset*>(OverviewAt(i)); }
     CPLErr ReadGrid(int x, int y, float* samples);
 
 private:
+    friend class LevelDataset;
     ElevationDataset(const PyramidView& view, int level);
 
-    PyramidView view_;
-    Level level_;
-    OGRSpatialReference srs_;
-    std::vector<std::unique_ptr<ElevationDataset>> overviews_;
     Bytes payload_;
 };
 
 constexpr double kElevationNoData = -32768.0;
 constexpr const char* kElevationPrefix = "Veltrane:elevation:";
-
-// The projection of the file as a spatial reference (empty when it has none).
-void LoadSpatialReference(SharedPyramid& file, OGRSpatialReference& srs);
 
 }  // namespace gdal
 }  // namespace vt

@@ -72,72 +72,24 @@ private:
 
 }  // namespace
 
-Level Level::Of(const PyramidHeader& h, int level) {
-    Level l;
-    l.level = level;
-    int shift = h.maxLevel - 1 - level;
-    l.width = static_cast<int>((static_cast<long long>(h.imageWidth) + (1LL << shift) - 1) >> shift);
-    l.height = static_cast<int>((static_cast<long long>(h.imageHeight) + (1LL << shift) - 1) >> shift);
-    l.pixelX = std::ldexp((h.maxX - h.minX) / h.imageWidth, shift);
-    l.pixelY = std::ldexp((h.maxY - h.minY) / h.imageHeight, shift);
-    return l;
-}
-
-void LoadSpatialReference(SharedPyramid& file, OGRSpatialReference& srs) {
-    char* wkt = nullptr;
-    file.library().GetWktPrj(wkt);
-    srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    if (wkt == nullptr || *wkt == '\0') return;
-    if (srs.importFromWkt(wkt) != OGRERR_NONE) {
-        CPLError(CE_Warning, CPLE_AppDefined, "%s: the projection text is not WKT that GDAL reads; no SRS",
-                 file.path().c_str());
-        srs.Clear();
-    }
-}
-
-ImageDataset::ImageDataset(const PyramidView& view, int level) : view_(view) {
+ImageDataset::ImageDataset(const PyramidView& view, int level) : LevelDataset(view, level, 0) {
     const PyramidHeader& h = view.file->header();
-    level_ = Level::Of(h, level);
-    nRasterXSize = level_.width;
-    nRasterYSize = level_.height;
-    LoadSpatialReference(*view.file, srs_);
     int bands = view.alpha ? 4 : 3;
     TileMaskBand* mask = view.alpha ? nullptr : new TileMaskBand(this, h.blockWidth, h.blockHeight);
     for (int b = 1; b <= bands; ++b) SetBand(b, new ImageBand(this, b, h.blockWidth, h.blockHeight, mask));
     SetMetadataItem("INTERLEAVE", "PIXEL", "IMAGE_STRUCTURE");
 }
 
-ImageDataset* ImageDataset::Create(const PyramidView& view) {
-    int levels = view.file->header().maxLevel;
-    auto* finest = new ImageDataset(view, levels - 1);
-    for (int level = levels - 2; level >= 0; --level)
-        finest->overviews_.emplace_back(new ImageDataset(view, level));
-    return finest;
-}
-
-CPLErr ImageDataset::GetGeoTransform(double* t) {
-    const PyramidHeader& h = view_.file->header();
-    t[0] = h.minX;
-    t[1] = level_.pixelX;
-    t[2] = 0;
-    t[3] = h.maxY;
-    t[4] = 0;
-    t[5] = -level_.pixelY;
-    return CE_None;
-}
-
-const OGRSpatialReference* ImageDataset::GetSpatialRef() const { return srs_.IsEmpty() ? nullptr : &srs_; }
-
 CPLErr ImageDataset::DecodeTile(int x, int y, bool& missing) {
     const PyramidHeader& h = view_.file->header();
     std::string why;
-    SharedPyramid::TileStatus status = view_.file->ReadTile(level_.level, x, y, payload_, why);
+    SharedPyramid::TileStatus status = view_.file->ReadTile(level_, x, y, payload_, why);
     missing = status == SharedPyramid::TileStatus::Missing;
     if (status == SharedPyramid::TileStatus::Damaged ||
         (status == SharedPyramid::TileStatus::Ok &&
          !DecodeTilePixels(view_.file->library(), view_.kind, payload_, h.blockWidth, h.blockHeight,
                            view_.orthophoto, pixels_, why))) {
-        CPLError(CE_Failure, CPLE_FileIO, "%s: %s", view_.file->Where(level_.level, x, y).c_str(), why.c_str());
+        CPLError(CE_Failure, CPLE_FileIO, "%s: %s", view_.file->Where(level_, x, y).c_str(), why.c_str());
         return CE_Failure;
     }
     return CE_None;
