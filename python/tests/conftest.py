@@ -63,6 +63,11 @@ def mosaics(samples, tmp_path_factory):
                 command += ["--kind", kind]
             subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             out[(name, level)] = gdal.Open(str(png)).ReadAsArray()
+    # The second orthophoto (the hill-shading) of the DEM/DOM packets.
+    png = folder / "dem-id2.png"
+    subprocess.run([TOOL, "mosaic", str(samples / "dem.vtp"), "1", "--kind", "dom", "--id", "2", "-o", str(png)],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    out[("dem", "id2")] = gdal.Open(str(png)).ReadAsArray()
     return out
 
 
