@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -216,18 +217,16 @@ SharedPyramid::TileStatus SharedPyramid::ReadTile(int level, int x, int y, Bytes
     payload.resize(entry.size);
     int size = 0;
     bool read;
-    {
-        std::lock_guard<std::mutex> lock(readLock_);
-        if (header_.indexLevels == header_.maxLevel) {
-            read = reader_.GetImage(level, x, y, payload.data(), size);
-        } else {
-            // The buffer-filling read sizes the caller's buffer from an entry
-            // of the maxLevel layout; the object's own buffer has no such limit.
-            unsigned char* data = nullptr;
-            read = reader_.GetImage(level, x, y, &data, size) && static_cast<std::uint32_t>(size) == entry.size;
-            if (read) std::memcpy(payload.data(), data, entry.size);
-            reader_.ReleaseBuffer();
-        }
+    if (header_.indexLevels == header_.maxLevel) {
+        // Reads at explicit offsets: any number of threads at once.
+        read = reader_.GetImage(level, x, y, payload.data(), size);
+    } else {
+        // The buffer-filling read sizes the caller's buffer from an entry of
+        // the maxLevel layout; the object's own buffer has no such limit.
+        unsigned char* data = nullptr;
+        read = reader_.GetImage(level, x, y, &data, size) && static_cast<std::uint32_t>(size) == entry.size;
+        if (read) std::memcpy(payload.data(), data, entry.size);
+        reader_.ReleaseBuffer();
     }
     if (!read || static_cast<std::uint32_t>(size) != entry.size) {
         why = "the library could not read its payload";

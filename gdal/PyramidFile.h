@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,7 +69,6 @@ private:
     PyramidHeader header_{};
     std::uint64_t fileSize_ = 0;
     int fd_ = -1;  // our own descriptor, for index entries (positioned reads)
-    std::mutex readLock_;  // the library's payload reads share one file pointer
     CVeltrane reader_;
 };
 
