@@ -12,8 +12,6 @@
 // / n and y = maxY - r * (maxY - minY) / n.
 #include "Veltrane.h"
 
-#if !defined(VELTRANE_EDITION_TERRAIN)
-
 #include <cstdint>
 
 #include "packets/ByteReader.h"
@@ -100,5 +98,3 @@ VELTRANE_API float JNA_GetElevationInBuf(unsigned char* grid, double minX, doubl
 }
 
 }  // extern "C"
-
-#endif  // !VELTRANE_EDITION_TERRAIN

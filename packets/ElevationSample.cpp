@@ -10,8 +10,6 @@
 // lane by lane, so the two forms give the same bits for every input.
 #include "packets/ElevationSample.h"
 
-#if !defined(VELTRANE_EDITION_TERRAIN)
-
 #include <cfloat>
 
 #include "packets/ByteReader.h"
@@ -78,5 +76,3 @@ float SampleElevationPortable(const unsigned char* grid, double minX, double min
 }
 
 }  // namespace vt
-
-#endif  // !VELTRANE_EDITION_TERRAIN

@@ -11,8 +11,6 @@
 // it makes the packet unreadable (0 / false).
 #include "Veltrane.h"
 
-#if !defined(VELTRANE_EDITION_TERRAIN)
-
 #include <cstdint>
 
 #include "ByteReader.h"
@@ -100,5 +98,3 @@ bool CVeltrane::GetDOMBuffer(unsigned char* packet, unsigned long length, int id
     }
     return false;
 }
-
-#endif  // !VELTRANE_EDITION_TERRAIN

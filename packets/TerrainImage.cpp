@@ -7,8 +7,6 @@
 // every other output type; there is no 4-byte output for terrain images.
 #include "Veltrane.h"
 
-#if defined(VELTRANE_EDITION_TERRAIN)
-
 #include <cstdint>
 #include <cstring>
 
@@ -39,5 +37,3 @@ bool CVeltrane::DecodeImageTerrian(unsigned char* payload, unsigned long length,
     if (type == OutputRGB) output = vt::packets::FixedTileOutput::kRgb;
     return vt::packets::DecodeFixedTile(payload + kImageOffset, imageLength, destination, output);
 }
-
-#endif  // VELTRANE_EDITION_TERRAIN

@@ -10,8 +10,6 @@
 // mean nothing. The sections' contents are handed out unread.
 #include "Veltrane.h"
 
-#if defined(VELTRANE_EDITION_TERRAIN)
-
 #include <cstdint>
 
 #include "packets/ByteReader.h"
@@ -117,5 +115,3 @@ int CVeltrane::GetDEMTBufferSize(unsigned char* payload, unsigned long length) {
 bool CVeltrane::GetDEMBuffer(unsigned char* payload, unsigned long length, unsigned char* destination) {
     return InflateSection(payload, length, kElevationSection, destination);
 }
-
-#endif  // VELTRANE_EDITION_TERRAIN

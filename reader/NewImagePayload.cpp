@@ -14,8 +14,6 @@
 // read, and the whole payload is validated before the destination is written.
 #include "Veltrane.h"
 
-#if !defined(VELTRANE_EDITION_TERRAIN)
-
 #include <cstdint>
 #include <memory>
 
@@ -109,5 +107,3 @@ bool CVeltrane::DecodeNewImage(unsigned char* payload, unsigned long length, uns
     }
     return true;
 }
-
-#endif  // !VELTRANE_EDITION_TERRAIN

@@ -2,8 +2,6 @@
 // decoding an entry into pixels or into the fixed 256 x 256 DXT1 mip chain.
 #include <gtest/gtest.h>
 
-#if !defined(VELTRANE_EDITION_TERRAIN)
-
 #include <thread>
 #include <vector>
 
@@ -251,5 +249,3 @@ TEST_F(OrthophotoTest, ConcurrentDecodesMatchSingleThreaded) {
 }
 
 }  // namespace
-
-#endif  // !VELTRANE_EDITION_TERRAIN

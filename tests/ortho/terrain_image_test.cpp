@@ -2,8 +2,6 @@
 // terrain image, decoded into pixels or into the fixed 256 x 256 DXT1 chain.
 #include <gtest/gtest.h>
 
-#if defined(VELTRANE_EDITION_TERRAIN)
-
 #include <cstring>
 #include <string>
 #include <thread>
@@ -147,5 +145,3 @@ TEST_F(TerrainImageTest, ConcurrentDecodesFromOneObjectMatchSingleThreaded) {
 }
 
 }  // namespace
-
-#endif  // VELTRANE_EDITION_TERRAIN

@@ -4,8 +4,6 @@
 // degenerate and non-finite bounds, and every grid side from 1 to 255.
 #include "Veltrane.h"
 
-#if !defined(VELTRANE_EDITION_TERRAIN)
-
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -110,5 +108,3 @@ TEST(ElevationForms, PortableOnlyOnThisTarget) { GTEST_SKIP() << "no SSE2 form o
 #endif
 
 }  // namespace
-
-#endif  // !VELTRANE_EDITION_TERRAIN

@@ -2,8 +2,6 @@
 // bilinear elevation lookup of the JNA entry points.
 #include "Veltrane.h"
 
-#if !defined(VELTRANE_EDITION_TERRAIN)
-
 #include <cmath>
 #include <limits>
 
@@ -330,5 +328,3 @@ TEST(ElevationGrid, InflatedPacketFeedsTheLookup) {
 }
 
 }  // namespace
-
-#endif  // !VELTRANE_EDITION_TERRAIN

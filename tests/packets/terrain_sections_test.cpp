@@ -2,8 +2,6 @@
 // sections behind the terrain image.
 #include "Veltrane.h"
 
-#if defined(VELTRANE_EDITION_TERRAIN)
-
 #include <array>
 
 #include <gtest/gtest.h>
@@ -233,5 +231,3 @@ TEST(TerrainSections, NullDestinationIsRefused) {
 }
 
 }  // namespace
-
-#endif  // VELTRANE_EDITION_TERRAIN
