@@ -14,9 +14,9 @@
 
 #include <cstdint>
 
-#include "packets/ByteReader.h"
+#include "format/ByteReader.h"
 #include "packets/ElevationSample.h"
-#include "packets/InflateExact.h"
+#include "format/InflateExact.h"
 
 namespace {
 

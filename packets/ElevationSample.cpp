@@ -12,7 +12,7 @@
 
 #include <cfloat>
 
-#include "packets/ByteReader.h"
+#include "format/ByteReader.h"
 
 namespace vt {
 namespace {

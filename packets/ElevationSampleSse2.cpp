@@ -11,7 +11,7 @@
 
 #include <cfloat>
 
-#include "packets/ByteReader.h"
+#include "format/ByteReader.h"
 
 namespace vt {
 

@@ -13,6 +13,19 @@
 namespace vt {
 namespace packets {
 
+FixedTileOutput FixedTileOutputFor(OutputType type, bool offersRgba) {
+    switch (type) {
+        case OutputRGB565:
+            return FixedTileOutput::kRgb565;
+        case OutputRGB:
+            return FixedTileOutput::kRgb;
+        case OutputRGBA:
+            return offersRgba ? FixedTileOutput::kRgba : FixedTileOutput::kDxt1Chain;
+        default:
+            return FixedTileOutput::kDxt1Chain;
+    }
+}
+
 bool DecodeFixedTile(const unsigned char* stream, std::uint64_t length, unsigned char* destination,
                      FixedTileOutput output) {
     if (stream == nullptr || destination == nullptr || length == 0 || length > 0x7FFFFFFFu) return false;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "Veltrane.h"
+
 namespace vt {
 namespace packets {
 
@@ -19,6 +21,12 @@ enum class FixedTileOutput {
     kRgba,      // codec mode 2, 4 bytes a pixel
     kDxt1Chain  // DXT1 levels 256 x 256 down to 1 x 1
 };
+
+// The layout a decode method's output type asks for: 5:6:5 and 3-byte pixels,
+// 4-byte pixels where the payload offers them (orthophotos do, terrain
+// images do not), and the DXT1 chain for every other type, values outside
+// the enumeration included.
+FixedTileOutput FixedTileOutputFor(OutputType type, bool offersRgba);
 
 // Decodes the JPEG 2000 code stream of `length` bytes. The stream must hold a
 // 256 x 256 image (the destinations are sized for nothing else): any other

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "ByteReader.h"
+#include "format/ByteReader.h"
 #include "FixedTileImage.h"
 
 namespace {
@@ -88,11 +88,8 @@ bool CVeltrane::GetDOMBuffer(unsigned char* packet, unsigned long length, int id
         std::uint64_t stream = 0, streamLength = 0;
         if (!ReadEntry(packet, length, offset, entryId, stream, streamLength)) return false;
         if (static_cast<int>(entryId) == id) {
-            vt::packets::FixedTileOutput output = vt::packets::FixedTileOutput::kDxt1Chain;
-            if (type == OutputRGB565) output = vt::packets::FixedTileOutput::kRgb565;
-            if (type == OutputRGB) output = vt::packets::FixedTileOutput::kRgb;
-            if (type == OutputRGBA) output = vt::packets::FixedTileOutput::kRgba;
-            return vt::packets::DecodeFixedTile(packet + stream, streamLength, destination, output);
+            return vt::packets::DecodeFixedTile(packet + stream, streamLength, destination,
+                                                vt::packets::FixedTileOutputFor(type, true));
         }
         offset = stream + streamLength;
     }

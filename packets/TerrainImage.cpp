@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "ByteReader.h"
+#include "format/ByteReader.h"
 #include "FixedTileImage.h"
 
 namespace {
@@ -32,8 +32,6 @@ bool CVeltrane::DecodeImageTerrian(unsigned char* payload, unsigned long length,
     if (total < kImageOffset) return false;
     const std::uint64_t imageLength = vt::bytes::LoadU32LE(payload + 6);
     if (kImageOffset + imageLength > total) return false;
-    vt::packets::FixedTileOutput output = vt::packets::FixedTileOutput::kDxt1Chain;
-    if (type == OutputRGB565) output = vt::packets::FixedTileOutput::kRgb565;
-    if (type == OutputRGB) output = vt::packets::FixedTileOutput::kRgb;
-    return vt::packets::DecodeFixedTile(payload + kImageOffset, imageLength, destination, output);
+    return vt::packets::DecodeFixedTile(payload + kImageOffset, imageLength, destination,
+                                        vt::packets::FixedTileOutputFor(type, false));
 }

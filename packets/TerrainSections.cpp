@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-#include "packets/ByteReader.h"
-#include "packets/InflateExact.h"
+#include "format/ByteReader.h"
+#include "format/InflateExact.h"
 
 namespace {
 

@@ -19,11 +19,10 @@
 #include <cstring>
 #include <memory>
 
-#include <zlib.h>
-
 #include "ImagePayload.h"
 #include "dxt/DxtEncoder.h"
-#include "packets/ByteReader.h"
+#include "format/ByteReader.h"
+#include "format/InflateExact.h"
 #include "jpeg/JpegDecoder.h"
 #include "wavedec/Wavedec.h"
 
@@ -32,14 +31,10 @@ namespace image {
 
 bool MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, unsigned char* pixels,
                       int width, int height) {
-    if (packedLength > static_cast<std::uint64_t>(static_cast<uLong>(-1))) return false;
+    // UsableSize keeps the count within 2^28, so it fits the 32-bit size.
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::unique_ptr<unsigned char[]> plane(new unsigned char[count]);
-    uLongf produced = static_cast<uLongf>(count);
-    if (uncompress(plane.get(), &produced, packed, static_cast<uLong>(packedLength)) != Z_OK ||
-        produced != count) {
-        return false;
-    }
+    if (!InflateExact(plane.get(), static_cast<std::uint32_t>(count), packed, packedLength)) return false;
     const unsigned char* a = plane.get();
     for (std::size_t i = 0; i < count; ++i) pixels[4 * i + 3] = a[i];
     return true;

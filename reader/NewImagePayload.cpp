@@ -19,7 +19,7 @@
 
 #include "ImagePayload.h"
 #include "dxt/DxtEncoder.h"
-#include "packets/ByteReader.h"
+#include "format/ByteReader.h"
 #include "jpeg/JpegDecoder.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include <zlib.h>
 
-#include "packets/ByteReader.h"
+#include "format/ByteReader.h"
 
 namespace {
 

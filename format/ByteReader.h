@@ -1,13 +1,14 @@
 // Little-endian, unaligned reads from payloads the host hands in, and the
 // bounds test every reader of a payload makes before it touches a field.
+// Shared by every payload reader, in reader/ and packets/ alike.
 //
 // Payload fields sit at arbitrary byte offsets (a DEM grid's samples start at
 // offset 1, terrain sections follow variable-length streams), so every load
 // goes through memcpy: no alignment is assumed, no type punning through
 // pointers. Offsets and lengths are 64-bit so that a 32-bit field added to an
 // offset can never wrap.
-#ifndef VELTRANE_PACKETS_BYTE_READER_H
-#define VELTRANE_PACKETS_BYTE_READER_H
+#ifndef VELTRANE_FORMAT_BYTE_READER_H
+#define VELTRANE_FORMAT_BYTE_READER_H
 
 #include <cstdint>
 #include <cstring>
@@ -66,4 +67,4 @@ struct ByteSpan {
 }  // namespace bytes
 }  // namespace vt
 
-#endif  // VELTRANE_PACKETS_BYTE_READER_H
+#endif  // VELTRANE_FORMAT_BYTE_READER_H

@@ -1,8 +1,9 @@
-// Inflation of a zlib-packed section (RFC 1950) whose inflated size the
-// payload states in front of it. Shared by the DEM/DOM packet and the terrain
-// payload readers.
-#ifndef VELTRANE_PACKETS_INFLATE_EXACT_H
-#define VELTRANE_PACKETS_INFLATE_EXACT_H
+// Inflation of a zlib stream (RFC 1950) whose inflated size is known: a
+// section whose size the payload states in front of it (DEM/DOM packets,
+// terrain payloads), or an alpha plane of width x height bytes (image
+// payloads).
+#ifndef VELTRANE_FORMAT_INFLATE_EXACT_H
+#define VELTRANE_FORMAT_INFLATE_EXACT_H
 
 #include <cstdint>
 
@@ -19,6 +20,8 @@ namespace vt {
 inline bool InflateExact(unsigned char* destination, std::uint32_t expectedSize, const unsigned char* stream,
                          std::uint64_t streamLength) {
     if (destination == nullptr && expectedSize != 0) return false;
+    // zlib takes the length as a uLong, which may be 32 bits wide.
+    if (streamLength > static_cast<std::uint64_t>(static_cast<uLong>(-1))) return false;
     uLongf produced = expectedSize;
     int rc = uncompress(destination, &produced, stream, static_cast<uLong>(streamLength));
     return rc == Z_OK && produced == expectedSize;
@@ -26,4 +29,4 @@ inline bool InflateExact(unsigned char* destination, std::uint32_t expectedSize,
 
 }  // namespace vt
 
-#endif  // VELTRANE_PACKETS_INFLATE_EXACT_H
+#endif  // VELTRANE_FORMAT_INFLATE_EXACT_H
