@@ -1,10 +1,7 @@
 // DEM/DOM packets: the elevation section, and the undecorated entry points
 // that Java callers bind through JNA.
 //
-// Packet: byte 0 is the leading tag byte (never examined); byte 1 tags the
-// first section, 1 for elevation, 2 for orthophotos. The elevation section is
-// U (inflated size, 4 bytes LE) at offset 2, Z (stream length, 4 bytes LE) at
-// offset 6 and Z bytes of zlib stream at offset 10.
+// format/PayloadFormat.h gives the packet's layout.
 //
 // Inflated grid: byte 0 holds n, the samples per side, then n x n little-endian
 // floats row by row from north to south, west to east, starting at offset 1
@@ -14,33 +11,14 @@
 
 #include <cstdint>
 
-#include "format/ByteReader.h"
-#include "packets/ElevationSample.h"
 #include "format/InflateExact.h"
+#include "format/PayloadFormat.h"
+#include "packets/ElevationSample.h"
 
 namespace {
 
-constexpr unsigned int kElevationTag = 1;
-constexpr std::uint64_t kSizeOffset = 2;
-constexpr std::uint64_t kStreamLengthOffset = 6;
-constexpr std::uint64_t kStreamOffset = 10;
-
-struct ElevationSection {
-    std::uint32_t inflatedSize;
-    std::uint32_t streamLength;
-};
-
-// Finds the elevation section. Refuses a packet that does not start with one,
-// and one whose section (header and stream) runs past the packet's length:
-// nothing outside the packet is ever read.
-bool FindElevationSection(const unsigned char* packet, unsigned long length, ElevationSection& section) {
-    const vt::bytes::ByteSpan span{packet, length};
-    unsigned int tag = 0;
-    if (!span.ReadU8(1, tag) || tag != kElevationTag) return false;
-    if (!span.ReadU32(kSizeOffset, section.inflatedSize)) return false;
-    if (!span.ReadU32(kStreamLengthOffset, section.streamLength)) return false;
-    return span.Has(kStreamOffset, section.streamLength);
-}
+using vt::format::ElevationSection;
+using vt::format::Refusal;
 
 // GetDEMBuffer's result widened to a full int; out of line so that the
 // register holding it is written as a whole.
@@ -53,14 +31,14 @@ __attribute__((noinline)) int InflateGridAsInt(unsigned char* packet, unsigned l
 
 int CVeltrane::GetDEMBufferSize(unsigned char* packet, unsigned long length) {
     ElevationSection section;
-    if (!FindElevationSection(packet, length, section)) return 0;
+    if (vt::format::FindElevationSection(packet, length, section) != Refusal::kNone) return 0;
     return static_cast<int>(section.inflatedSize);
 }
 
 bool CVeltrane::GetDEMBuffer(unsigned char* packet, unsigned long length, unsigned char* destination) {
     ElevationSection section;
-    if (!FindElevationSection(packet, length, section)) return false;
-    return vt::InflateExact(destination, section.inflatedSize, packet + kStreamOffset, section.streamLength);
+    if (vt::format::FindElevationSection(packet, length, section) != Refusal::kNone) return false;
+    return vt::InflateExact(destination, section.inflatedSize, packet + section.streamOffset, section.streamLength);
 }
 
 extern "C" {

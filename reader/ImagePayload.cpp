@@ -1,19 +1,6 @@
 // Image tile payloads: the tagged envelope around a color stream and an
-// optional zlib-packed alpha plane, decoded into DXT or plain pixel layouts.
-//
-// Envelope (little-endian, unaligned), t = 1 when the caller says a leading
-// tag byte is present, L = payload length - t:
-//   t        1  codec byte: 0 compact JPEG, 1 JPEG 2000
-//   t + 1    4  primary length P (signed)
-//   t + 5    P  primary stream
-//   t + 5 + P   alpha stream (zlib, RFC 1950), present when L - 5 - P > 0
-//
-// A payload with an alpha stream always carries a compact JPEG color stream,
-// whatever its codec byte; its alpha is only inflated for codec byte 0 (older
-// writers stored other codec bytes there and expect opaque output). A payload
-// without alpha must say 0 or 1: its size and its pixels both come from the
-// codec it names, and any other byte would pair one codec's size with the
-// other's pixels.
+// optional zlib-packed alpha plane (format/PayloadFormat.h gives its layout),
+// decoded into DXT or plain pixel layouts.
 #include "Veltrane.h"
 
 #include <cstring>
@@ -21,7 +8,6 @@
 
 #include "ImagePayload.h"
 #include "dxt/DxtEncoder.h"
-#include "format/ByteReader.h"
 #include "format/InflateExact.h"
 #include "jpeg/JpegDecoder.h"
 #include "wavedec/Wavedec.h"
@@ -40,87 +26,50 @@ bool MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, u
     return true;
 }
 
-}  // namespace image
-}  // namespace vt
-
 namespace {
 
-using vt::image::UsableSize;
+using format::ImageEnvelope;
+using jpeg::CJpegDecoder;
 
 constexpr int kCompactHeaderBytes = 6;
 
-struct Envelope {
-    const unsigned char* primary;  // first byte of the color stream
-    int primaryLength;             // P, known to be positive and to fit
-    unsigned char codec;
-    bool hasAlpha;
-    const unsigned char* alpha;    // alpha stream, when hasAlpha
-    std::uint64_t alphaLength;
+// The envelope with its streams located in the payload.
+struct Streams {
+    ImageEnvelope envelope;
+    const unsigned char* primary;
+    const unsigned char* alpha;
 };
 
-// Reads the envelope of a payload of `length` bytes. False when the payload
-// is too short for its five envelope bytes, or when P is not positive or the
-// primary stream does not fit inside the payload.
-bool ReadEnvelope(const unsigned char* payload, unsigned long length, bool hasLeadingByte, Envelope& e) {
-    if (payload == nullptr) return false;
-    const std::uint64_t t = hasLeadingByte ? 1 : 0;
-    const std::uint64_t total = length;
-    if (total < t + 5) return false;
-    const std::uint64_t available = total - t - 5;  // L - 5
-    const unsigned char* p = payload + t;
-    const std::int32_t primaryLength = static_cast<std::int32_t>(vt::bytes::LoadU32LE(p + 1));
-    if (primaryLength <= 0 || static_cast<std::uint64_t>(primaryLength) > available) return false;
-    e.codec = p[0];
-    e.primary = p + 5;
-    e.primaryLength = primaryLength;
-    e.alphaLength = available - static_cast<std::uint64_t>(primaryLength);
-    e.hasAlpha = e.alphaLength > 0;
-    e.alpha = e.primary + primaryLength;
-    return true;
+Refusal ReadStreams(const unsigned char* payload, unsigned long length, bool hasLeadingByte, Streams& s) {
+    const Refusal r = format::ReadImageEnvelope(payload, length, hasLeadingByte, s.envelope);
+    if (r != Refusal::kNone) return r;
+    s.primary = payload + s.envelope.primaryOffset;
+    s.alpha = payload + s.envelope.alphaOffset;
+    return Refusal::kNone;
 }
-
-// True when the color stream is read by the compact JPEG decoder; false for
-// JPEG 2000. Only meaningful for envelopes that AcceptedCodec admits.
-bool UsesCompactJpeg(const Envelope& e) { return e.hasAlpha || e.codec == 0; }
-
-bool AcceptedCodec(const Envelope& e) { return e.hasAlpha || e.codec == 0 || e.codec == 1; }
 
 // Learns the image size from the codec that will decode the color stream.
 // For compact JPEG the header is read into `jpeg`, which is then ready to
-// decode. False when the size is unknown or unusable.
-bool ReadDimensions(const Envelope& e, vt::jpeg::CJpegDecoder& jpeg, int& width, int& height, int& headerLength) {
+// decode.
+Refusal ReadDimensions(const Streams& s, CJpegDecoder& jpeg, int& width, int& height, int& headerLength) {
+    const int primaryLength = s.envelope.primaryLength;
     int w = 0, h = 0;
-    if (UsesCompactJpeg(e)) {
-        if (e.primaryLength < kCompactHeaderBytes) return false;
+    if (s.envelope.UsesCompactJpeg()) {
+        if (primaryLength < kCompactHeaderBytes) return Refusal::kNoImageSize;
         int hl = 0;
-        if (!jpeg.ReadHeader(e.primary, e.primaryLength, w, h, hl)) return false;
-        if (hl < kCompactHeaderBytes || hl > e.primaryLength) return false;
+        if (!jpeg.ReadHeader(s.primary, primaryLength, w, h, hl)) return Refusal::kNoImageSize;
+        if (hl < kCompactHeaderBytes || hl > primaryLength) return Refusal::kNoImageSize;
         headerLength = hl;
     } else {
         int extra = 0;
-        if (!j2k_decodeImgInfo(const_cast<unsigned char*>(e.primary), e.primaryLength, w, h, extra)) return false;
+        if (!j2k_decodeImgInfo(const_cast<unsigned char*>(s.primary), primaryLength, w, h, extra))
+            return Refusal::kNoImageSize;
         headerLength = 0;
     }
-    if (!UsableSize(w, h)) return false;
+    if (!UsableSize(w, h)) return Refusal::kNoImageSize;
     width = w;
     height = h;
-    return true;
-}
-
-// Which output types a payload produces: payloads with alpha give the DXT5
-// chain and 4-byte pixels, the others everything else.
-bool ProducesType(const Envelope& e, OutputType type) {
-    switch (type) {
-        case OutputDXT5Mipmaps:
-        case OutputRGBA:
-            return e.hasAlpha;
-        case OutputDXT1:
-        case OutputDXT1Mipmaps:
-        case OutputRGB:
-        case OutputRGB565:
-            return !e.hasAlpha;
-    }
-    return false;  // values outside the enumeration
+    return Refusal::kNone;
 }
 
 std::unique_ptr<unsigned char[]> AllocatePixels(int width, int height, int bytesPerPixel) {
@@ -144,85 +93,110 @@ void PackRgb565(const unsigned char* bgr, unsigned char* out, std::size_t count)
 
 // Writes one DXT1 level or the DXT1 chain of a 4-byte scratch image. The
 // chain averages only the three color bytes: DXT1 ignores the fourth.
-void EncodeDxt1Output(unsigned char* scratch, int width, int height, OutputType type, unsigned char* destination) {
+void EncodeDxt1Output(unsigned char* scratch, int width, int height, int type, unsigned char* destination) {
     if (type == OutputDXT1) {
         int written = 0;
-        vt::dxt::EncodeDxt1Image(scratch, destination, width, height, &written);
+        dxt::EncodeDxt1Image(scratch, destination, width, height, &written);
     } else {
-        vt::dxt::EncodeDxtMipChain(scratch, width, height, vt::dxt::kDxt1, false, destination);
+        dxt::EncodeDxtMipChain(scratch, width, height, dxt::kDxt1, false, destination);
     }
 }
 
-bool DecodeAlphaPath(const Envelope& e, vt::jpeg::CJpegDecoder& jpeg, int headerLength, int width, int height,
-                     unsigned char* destination, OutputType type) {
+Refusal DecodeAlphaPath(const Streams& s, CJpegDecoder& jpeg, int headerLength, int width, int height,
+                        unsigned char* destination, int type) {
     std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
-    if (!jpeg.DecodeImage32(e.primary + headerLength, scratch.get())) return false;
-    if (e.codec == 0 &&
-        !vt::image::MergeAlphaStream(e.alpha, e.alphaLength, scratch.get(), width, height)) {
-        return false;
+    if (!jpeg.DecodeImage32(s.primary + headerLength, scratch.get())) return Refusal::kColorStreamUndecodable;
+    if (s.envelope.InflatesAlpha() &&
+        !MergeAlphaStream(s.alpha, s.envelope.alphaLength, scratch.get(), width, height)) {
+        return Refusal::kAlphaNotInflating;
     }
     if (type == OutputDXT5Mipmaps) {
-        vt::dxt::EncodeDxtMipChain(scratch.get(), width, height, vt::dxt::kDxt5, true, destination);
+        dxt::EncodeDxtMipChain(scratch.get(), width, height, dxt::kDxt5, true, destination);
     } else {
-        std::memcpy(destination, scratch.get(),
-                    static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+        std::memcpy(destination, scratch.get(), static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
     }
-    return true;
+    return Refusal::kNone;
 }
 
-bool DecodeCompactJpegPath(const Envelope& e, vt::jpeg::CJpegDecoder& jpeg, int headerLength, int width, int height,
-                           unsigned char* destination, OutputType type) {
-    const unsigned char* entropy = e.primary + headerLength;
-    if (type == OutputRGB) return jpeg.DecodeImage24(entropy, destination);
+Refusal DecodeCompactJpegPath(const Streams& s, CJpegDecoder& jpeg, int headerLength, int width, int height,
+                              unsigned char* destination, int type) {
+    const unsigned char* entropy = s.primary + headerLength;
+    if (type == OutputRGB)
+        return jpeg.DecodeImage24(entropy, destination) ? Refusal::kNone : Refusal::kColorStreamUndecodable;
     if (type == OutputRGB565) {
         std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 3);
-        if (!jpeg.DecodeImage24(entropy, scratch.get())) return false;
+        if (!jpeg.DecodeImage24(entropy, scratch.get())) return Refusal::kColorStreamUndecodable;
         PackRgb565(scratch.get(), destination, static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-        return true;
+        return Refusal::kNone;
     }
     std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
-    if (!jpeg.DecodeImage32(entropy, scratch.get())) return false;
+    if (!jpeg.DecodeImage32(entropy, scratch.get())) return Refusal::kColorStreamUndecodable;
     EncodeDxt1Output(scratch.get(), width, height, type, destination);
-    return true;
+    return Refusal::kNone;
 }
 
-bool DecodeJpeg2000Path(const Envelope& e, int width, int height, unsigned char* destination, OutputType type) {
-    unsigned char* stream = const_cast<unsigned char*>(e.primary);
-    if (type == OutputRGB) return j2k_decode2Buffer(stream, e.primaryLength, destination, 1);
-    if (type == OutputRGB565) return j2k_decode2Buffer(stream, e.primaryLength, destination, 0);
-    std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
-    if (!j2k_decode2Buffer(stream, e.primaryLength, scratch.get(), 2)) return false;
-    EncodeDxt1Output(scratch.get(), width, height, type, destination);
-    return true;
+Refusal DecodeJpeg2000Path(const Streams& s, int width, int height, unsigned char* destination, int type) {
+    unsigned char* stream = const_cast<unsigned char*>(s.primary);
+    const int length = s.envelope.primaryLength;
+    bool decoded = false;
+    if (type == OutputRGB) {
+        decoded = j2k_decode2Buffer(stream, length, destination, 1);
+    } else if (type == OutputRGB565) {
+        decoded = j2k_decode2Buffer(stream, length, destination, 0);
+    } else {
+        std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
+        decoded = j2k_decode2Buffer(stream, length, scratch.get(), 2);
+        if (decoded) EncodeDxt1Output(scratch.get(), width, height, type, destination);
+    }
+    return decoded ? Refusal::kNone : Refusal::kColorStreamUndecodable;
 }
 
 }  // namespace
 
-bool CVeltrane::GetCompressDataInfo(unsigned char* payload, unsigned long length, unsigned long& channels,
-                                    unsigned long& width, unsigned long& height, bool hasLeadingByte) {
-    Envelope e;
-    if (!ReadEnvelope(payload, length, hasLeadingByte, e) || !AcceptedCodec(e)) return false;
-    vt::jpeg::CJpegDecoder jpeg;
+Refusal ReadImageInfo(const unsigned char* payload, unsigned long length, bool hasLeadingByte,
+                      unsigned long& channels, unsigned long& width, unsigned long& height) {
+    Streams s;
+    const Refusal r = ReadStreams(payload, length, hasLeadingByte, s);
+    if (r != Refusal::kNone) return r;
+    CJpegDecoder jpeg;
     int w = 0, h = 0, headerLength = 0;
-    if (!ReadDimensions(e, jpeg, w, h, headerLength)) return false;
-    channels = e.hasAlpha ? 4 : 3;
+    const Refusal d = ReadDimensions(s, jpeg, w, h, headerLength);
+    if (d != Refusal::kNone) return d;
+    channels = s.envelope.hasAlpha ? 4 : 3;
     width = static_cast<unsigned long>(w);
     height = static_cast<unsigned long>(h);
-    return true;
+    return Refusal::kNone;
+}
+
+Refusal DecodeImagePayload(const unsigned char* payload, unsigned long length, unsigned char* destination,
+                           int type, bool hasLeadingByte) {
+    if (payload == nullptr || destination == nullptr || length == 0) return Refusal::kNoPayload;
+    Streams s;
+    const Refusal r = ReadStreams(payload, length, hasLeadingByte, s);
+    if (r != Refusal::kNone) return r;
+    // An output the payload cannot give is refused before anything is decoded,
+    // so the destination stays untouched.
+    if (!format::ImageGivesOutput(s.envelope.hasAlpha, type)) return Refusal::kOutputNotProduced;
+    CJpegDecoder jpeg;
+    int width = 0, height = 0, headerLength = 0;
+    const Refusal d = ReadDimensions(s, jpeg, width, height, headerLength);
+    if (d != Refusal::kNone) return d;
+    if (s.envelope.hasAlpha) return DecodeAlphaPath(s, jpeg, headerLength, width, height, destination, type);
+    if (s.envelope.codec == 0) return DecodeCompactJpegPath(s, jpeg, headerLength, width, height, destination, type);
+    return DecodeJpeg2000Path(s, width, height, destination, type);
+}
+
+}  // namespace image
+}  // namespace vt
+
+bool CVeltrane::GetCompressDataInfo(unsigned char* payload, unsigned long length, unsigned long& channels,
+                                    unsigned long& width, unsigned long& height, bool hasLeadingByte) {
+    return vt::image::ReadImageInfo(payload, length, hasLeadingByte, channels, width, height) ==
+           vt::format::Refusal::kNone;
 }
 
 bool CVeltrane::DecodeImage(unsigned char* payload, unsigned long length, unsigned char* destination,
                             OutputType type, bool hasLeadingByte) {
-    if (payload == nullptr || destination == nullptr || length == 0) return false;
-    Envelope e;
-    if (!ReadEnvelope(payload, length, hasLeadingByte, e) || !AcceptedCodec(e)) return false;
-    // An output the payload cannot give is refused before anything is decoded,
-    // so the destination stays untouched.
-    if (!ProducesType(e, type)) return false;
-    vt::jpeg::CJpegDecoder jpeg;
-    int width = 0, height = 0, headerLength = 0;
-    if (!ReadDimensions(e, jpeg, width, height, headerLength)) return false;
-    if (e.hasAlpha) return DecodeAlphaPath(e, jpeg, headerLength, width, height, destination, type);
-    if (e.codec == 0) return DecodeCompactJpegPath(e, jpeg, headerLength, width, height, destination, type);
-    return DecodeJpeg2000Path(e, width, height, destination, type);
+    return vt::image::DecodeImagePayload(payload, length, destination, type, hasLeadingByte) ==
+           vt::format::Refusal::kNone;
 }

@@ -1,13 +1,19 @@
-// Internal helpers shared by the two image payload layouts (the tagged
-// envelope and the second-generation payload). Not part of the API.
+// Internal pieces of the two image payload layouts (the tagged envelope and
+// the second-generation payload): the decode steps with the reason for a
+// refusal, which the CVeltrane members reduce to true or false. Not part of
+// the API.
 #ifndef VELTRANE_IMAGE_PAYLOAD_H
 #define VELTRANE_IMAGE_PAYLOAD_H
 
 #include <cstddef>
 #include <cstdint>
 
+#include "format/PayloadFormat.h"
+
 namespace vt {
 namespace image {
+
+using format::Refusal;
 
 // Largest scratch image a decode allocates: 2^28 pixels of 4 bytes (1 GiB),
 // e.g. 16384 x 16384. Anything larger is not a tile; refusing it also keeps
@@ -28,6 +34,19 @@ inline bool UsableSize(long long width, long long height) {
 // width x height bytes; on false `pixels` is unchanged.
 bool MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, unsigned char* pixels,
                       int width, int height);
+
+// CVeltrane::GetCompressDataInfo and DecodeImage (ImagePayload.cpp).
+Refusal ReadImageInfo(const unsigned char* payload, unsigned long length, bool hasLeadingByte,
+                      unsigned long& channels, unsigned long& width, unsigned long& height);
+Refusal DecodeImagePayload(const unsigned char* payload, unsigned long length, unsigned char* destination,
+                           int type, bool hasLeadingByte);
+
+// CVeltrane::GetNewCompressDataInfo and DecodeNewImage (NewImagePayload.cpp,
+// current edition).
+Refusal ReadNewImageInfo(const unsigned char* payload, unsigned long length, unsigned long& channels,
+                         unsigned long& width, unsigned long& height);
+Refusal DecodeNewImagePayload(const unsigned char* payload, unsigned long length, unsigned char* destination,
+                              int type);
 
 }  // namespace image
 }  // namespace vt

@@ -8,26 +8,27 @@
 // texture data alone. None of these members uses the object's state.
 #include "Veltrane.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include <zlib.h>
 
-#include "format/ByteReader.h"
+#include "format/PayloadFormat.h"
 
 namespace {
 
-constexpr unsigned long kDescriptorBytes = 12;
-// "DDS " magic (4 bytes) followed by the 124-byte DDS_HEADER.
-constexpr unsigned long kDdsFileStart = 128;
+using vt::format::Refusal;
 
-// Copies what follows the first `skipped` bytes of the payload. A payload too
-// short to hold the bytes stepped over is refused rather than read past.
-bool CopyBody(const unsigned char* payload, unsigned long length, unsigned char* destination,
-              unsigned long skipped) {
+// Copies what follows the bytes a layout steps over (the descriptor values,
+// and in the current layout the DDS file start). A payload too short to hold
+// them is refused rather than read past.
+bool CopyTexture(const unsigned char* payload, unsigned long length, unsigned char* destination,
+                 bool hasLeadingByte, bool currentLayout) {
     if (payload == nullptr || destination == nullptr || length == 0) return false;
-    if (length < skipped) return false;
-    std::memcpy(destination, payload + skipped, length - skipped);
+    std::uint64_t offset = 0;
+    if (vt::format::DdsTextureOffset(length, hasLeadingByte, currentLayout, offset) != Refusal::kNone) return false;
+    std::memcpy(destination, payload + offset, length - offset);
     return true;
 }
 
@@ -35,12 +36,11 @@ bool CopyBody(const unsigned char* payload, unsigned long length, unsigned char*
 
 bool CVeltrane::GetDDSDataInfo(unsigned char* payload, unsigned long length, unsigned long& value1,
                                unsigned long& value2, unsigned long& value3, bool hasLeadingByte) {
-    const vt::bytes::ByteSpan span{payload, length};
-    const unsigned long start = hasLeadingByte ? 1 : 0;
-    if (!span.Has(start, kDescriptorBytes)) return false;
-    value1 = vt::bytes::LoadU32LE(payload + start);
-    value2 = vt::bytes::LoadU32LE(payload + start + 4);
-    value3 = vt::bytes::LoadU32LE(payload + start + 8);
+    vt::format::DdsPayload dds;
+    if (vt::format::ReadDdsPayload(payload, length, hasLeadingByte, dds) != Refusal::kNone) return false;
+    value1 = dds.value1;
+    value2 = dds.value2;
+    value3 = dds.value3;
     return true;
 }
 
@@ -48,12 +48,12 @@ bool CVeltrane::GetDDSDataInfo(unsigned char* payload, unsigned long length, uns
 
 bool CVeltrane::DecodeDDSImage(unsigned char* payload, unsigned long length, unsigned char* destination,
                                bool hasLeadingByte) {
-    return CopyBody(payload, length, destination, (hasLeadingByte ? 1 : 0) + kDescriptorBytes + kDdsFileStart);
+    return CopyTexture(payload, length, destination, hasLeadingByte, true);
 }
 
 bool CVeltrane::DecodeDDSImageOld(unsigned char* payload, unsigned long length, unsigned char* destination,
                                   bool hasLeadingByte) {
-    return CopyBody(payload, length, destination, (hasLeadingByte ? 1 : 0) + kDescriptorBytes);
+    return CopyTexture(payload, length, destination, hasLeadingByte, false);
 }
 
 // Writes the embedded DDS file. The payload always carries the tag byte here.
@@ -62,13 +62,13 @@ bool CVeltrane::DecodeDDSImageOld(unsigned char* payload, unsigned long length, 
 // not ours to delete (a device, a file the host keeps), and false tells the
 // host not to use it.
 bool CVeltrane::DecodeDDSToFile(unsigned char* payload, unsigned long length, const char* path) {
-    constexpr unsigned long kSkipped = 1 + kDescriptorBytes;
     if (payload == nullptr || length == 0 || path == nullptr) return false;
-    if (length < kSkipped) return false;
+    std::uint64_t offset = 0;
+    if (vt::format::DdsTextureOffset(length, true, false, offset) != Refusal::kNone) return false;
     std::FILE* file = std::fopen(path, "wb");
     if (file == nullptr) return false;
-    const std::size_t bodyLength = length - kSkipped;
-    const bool written = std::fwrite(payload + kSkipped, 1, bodyLength, file) == bodyLength;
+    const std::size_t bodyLength = static_cast<std::size_t>(length - offset);
+    const bool written = std::fwrite(payload + offset, 1, bodyLength, file) == bodyLength;
     const bool closed = std::fclose(file) == 0;
     return written && closed;
 }
@@ -77,7 +77,7 @@ bool CVeltrane::DecodeDDSToFile(unsigned char* payload, unsigned long length, co
 
 bool CVeltrane::DecodeDDSImage(unsigned char* payload, unsigned long length, unsigned char* destination,
                                bool hasLeadingByte) {
-    return CopyBody(payload, length, destination, (hasLeadingByte ? 1 : 0) + kDescriptorBytes);
+    return CopyTexture(payload, length, destination, hasLeadingByte, false);
 }
 
 #endif
