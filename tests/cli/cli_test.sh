@@ -247,7 +247,7 @@ damaged)
   at=$(read_u64 bad.vtp "$(entry_offset 3 1 1 0)")
   put_le bad.vtp $((at + 2)) 4 4294967295
   run 1 "$VT" verify --kind image bad.vtp
-  expect_out "bad.vtp tile 1/1/0: primary stream length -1"
+  expect_out "bad.vtp tile 1/1/0: primary stream length is not positive (-1 "
   expect_out " 1 bad"
   # A damaged alpha stream in the no-data corner tile 2/0/2.
   cp "$SAMPLES/image.vtp" alpha.vtp

@@ -10,15 +10,15 @@
 #include <CLI/CLI.hpp>
 
 #include "Common.h"
-#include "PayloadFormat.h"
+#include "format/PayloadFormat.h"
 
 namespace vt {
 namespace cli {
 
 namespace {
 
-struct BenchOptions {
-    std::string file, kind = "auto", layout = "default", edition = "current";
+struct BenchOptions : TileOptions {
+    std::string layout = "default";
     int threads = 0;
     double seconds = 1.0;
 };
@@ -62,13 +62,12 @@ OutputType TypeOf(Layout layout) {
 }
 
 int RunBench(const BenchOptions& o) {
-    Kind requested;
     Layout layout = Layout::Default;
-    if (!ParseKind(o.kind, requested)) Fail(kExitUsage, "unknown --kind " + o.kind);
     if (o.layout != "default" && !ParseLayout(o.layout, layout)) Fail(kExitUsage, "unknown --layout " + o.layout);
     if (!(o.seconds > 0 && o.seconds <= 600)) Fail(kExitUsage, "--seconds must lie between 0 and 600");
-    Pyramid pyramid(o.file);
-    Kind kind = ResolveKind(pyramid, requested, o.edition);
+    OpenPyramid open = OpenTiles(o);
+    Pyramid& pyramid = *open.pyramid;
+    const Kind kind = open.kind;
 
     // Read and check every payload once; bench only the good ones.
     std::vector<Job> jobs;
@@ -79,20 +78,19 @@ int RunBench(const BenchOptions& o) {
                 Job job;
                 std::string why;
                 if (pyramid.ReadTile(level, x, y, job.payload, why) != Pyramid::TileStatus::Ok) continue;
+                // Images decode to their chain by default, DXT5 where they
+                // carry alpha; an elevation grid has one layout.
                 Layout want = layout;
-                if (kind == Kind::Image) {
-                    Envelope e;
-                    if (!ParseEnvelope(job.payload, e, why)) {
-                        ++skipped;
-                        continue;
-                    }
-                    job.leadingByte = e.leadingByte;
-                    if (want == Layout::Default) want = e.alphaLength > 0 ? Layout::Dxt5Mips : Layout::Dxt1Mips;
+                if (kind == Kind::Image && want == Layout::Default) {
+                    format::ImageEnvelope e;
+                    const bool leading = kind::ImageHasLeadingByte(job.payload.data(), job.payload.size());
+                    format::ReadImageEnvelope(job.payload.data(), job.payload.size(), leading, e);
+                    want = e.hasAlpha ? Layout::Dxt5Mips : Layout::Dxt1Mips;
                 }
                 if (kind == Kind::Dem) want = Layout::Default;
                 Bytes probe = job.payload, out;
                 TileInfo info;
-                if (!DecodeTileLayout(kind, probe, pyramid.tileSize(), -1, want, out, info, why)) {
+                if (!DecodeTileLayout(kind, probe, -1, want, out, info, why)) {
                     ++skipped;
                     continue;
                 }
@@ -101,16 +99,8 @@ int RunBench(const BenchOptions& o) {
                 job.type = TypeOf(want);
                 if (kind == Kind::Image2 && want == Layout::Default)
                     job.type = info.channels == 4 ? OutputDXT5Mipmaps : OutputDXT1Mipmaps;
-                if (kind == Kind::Dom) {
-                    Packet packet;
-                    ParsePacket(job.payload, packet, why);
-                    job.id = packet.orthophotos.front().id;
-                }
-                if (kind == Kind::Dds) {
-                    DdsInfo dds;
-                    ParseDds(job.payload, dds, why);
-                    job.leadingByte = dds.leadingByte;
-                }
+                job.leadingByte = info.leadingByte;
+                job.id = info.id;
                 jobs.push_back(std::move(job));
             }
     if (jobs.empty()) Fail(kExitFinding, o.file + ": no decodable tile to measure");
@@ -166,15 +156,11 @@ Command AddBench(CLI::App& app) {
     auto o = std::make_shared<BenchOptions>();
     CLI::App* sub = app.add_subcommand(
         "bench", "Decode every tile repeatedly on 1..N threads; print tiles/s and megapixels/s per thread count");
-    sub->add_option("FILE", o->file, "pyramid file")->required();
-    sub->add_option("--kind", o->kind, "payload kind: auto|image|image2|dem|dom|terrain|dds")->capture_default_str();
+    AddTileOptions(sub, *o, "auto|image|image2|dem|dom|terrain|dds");
     sub->add_option("--layout", o->layout, "decoded layout: dxt1|dxt1mips|dxt5mips|rgb|rgb565|rgba")
         ->capture_default_str();
     sub->add_option("-j,--threads", o->threads, "most threads (default: the number of processors)");
     sub->add_option("--seconds", o->seconds, "seconds per thread count")->capture_default_str();
-    sub->add_option("--edition", o->edition, "library edition: current|terrain")
-        ->check(CLI::IsMember({"current", "terrain"}))
-        ->capture_default_str();
     return {sub, [o] { return RunBench(*o); }};
 }
 

@@ -13,8 +13,7 @@ namespace cli {
 
 namespace {
 
-struct ElevationOptions {
-    std::string file, kind = "auto", edition = "current";
+struct ElevationOptions : TileOptions {
     int level = 0, col = 0, row = 0;
     double x = 0, y = 0;
 };
@@ -40,11 +39,9 @@ float Sample(const Bytes& grid, double minX, double minY, double maxX, double ma
 #endif
 
 int RunElevation(const ElevationOptions& o) {
-    Kind requested;
-    if (!ParseKind(o.kind, requested)) Fail(kExitUsage, "unknown --kind " + o.kind);
-    Pyramid pyramid(o.file);
-    pyramid.CheckTileAddress(o.level, o.col, o.row);
-    Kind kind = ResolveKind(pyramid, requested, o.edition);
+    OpenPyramid open = OpenTiles(o, [&o](const Pyramid& p) { p.CheckTileAddress(o.level, o.col, o.row); });
+    Pyramid& pyramid = *open.pyramid;
+    const Kind kind = open.kind;
 
     std::string where = pyramid.Where(o.level, o.col, o.row), why;
     double minX, minY, maxX, maxY;
@@ -73,16 +70,12 @@ Command AddElevation(CLI::App& app) {
     auto o = std::make_shared<ElevationOptions>();
     CLI::App* sub =
         app.add_subcommand("elevation", "Print the elevation at map position X Y from a tile's elevation grid");
-    sub->add_option("FILE", o->file, "pyramid file")->required();
+    AddTileOptions(sub, *o, "auto|dem|terrain");
     sub->add_option("LEVEL", o->level, "level (0 is the coarsest)")->required();
     sub->add_option("COL", o->col, "column")->required();
     sub->add_option("ROW", o->row, "row")->required();
     sub->add_option("X", o->x, "map x (east) in the file's projection")->required();
     sub->add_option("Y", o->y, "map y (north)")->required();
-    sub->add_option("--kind", o->kind, "payload kind: auto|dem|terrain")->capture_default_str();
-    sub->add_option("--edition", o->edition, "library edition: current|terrain")
-        ->check(CLI::IsMember({"current", "terrain"}))
-        ->capture_default_str();
     return {sub, [o] { return RunElevation(*o); }};
 }
 

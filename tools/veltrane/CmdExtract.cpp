@@ -11,19 +11,17 @@ namespace cli {
 
 namespace {
 
-struct ExtractOptions {
-    std::string file, output, kind = "auto", layout = "default", edition = "current";
+struct ExtractOptions : TileOptions {
+    std::string output, layout = "default";
     int level = 0, col = 0, row = 0, id = -1;
 };
 
 int RunExtract(const ExtractOptions& o) {
-    Kind requested;
     Layout layout = Layout::Default;
-    if (!ParseKind(o.kind, requested)) Fail(kExitUsage, "unknown --kind " + o.kind);
     if (o.layout != "default" && !ParseLayout(o.layout, layout)) Fail(kExitUsage, "unknown --layout " + o.layout);
-    Pyramid pyramid(o.file);
-    pyramid.CheckTileAddress(o.level, o.col, o.row);
-    Kind kind = ResolveKind(pyramid, requested, o.edition);
+    OpenPyramid open = OpenTiles(o, [&o](const Pyramid& p) { p.CheckTileAddress(o.level, o.col, o.row); });
+    Pyramid& pyramid = *open.pyramid;
+    const Kind kind = open.kind;
 
     std::string where = pyramid.Where(o.level, o.col, o.row), why;
     Bytes payload;
@@ -42,7 +40,7 @@ int RunExtract(const ExtractOptions& o) {
         std::printf("wrote %s: %d x %d PNG of %s\n", o.output.c_str(), image.width, image.height, where.c_str());
     } else if (ext == ".dds") {
         DxtTexture texture;
-        if (!DecodeTileDxt(kind, payload, tile, o.id, layout, texture, why)) Fail(kExitFinding, where + ": " + why);
+        if (!DecodeTileDxt(kind, payload, o.id, layout, texture, why)) Fail(kExitFinding, where + ": " + why);
         WriteOutput(o.output, payloads::DdsFile(texture.width, texture.height, texture.dxt5, texture.mipCount,
                                                 texture.blocks.data(), texture.blocks.size()));
         std::printf("wrote %s: %d x %d %s texture, %d mip level%s, of %s\n", o.output.c_str(), texture.width,
@@ -55,7 +53,7 @@ int RunExtract(const ExtractOptions& o) {
     } else {
         Bytes out;
         TileInfo info;
-        if (!DecodeTileLayout(kind, payload, tile, o.id, layout, out, info, why)) Fail(kExitFinding, where + ": " + why);
+        if (!DecodeTileLayout(kind, payload, o.id, layout, out, info, why)) Fail(kExitFinding, where + ": " + why);
         WriteOutput(o.output, out);
         std::printf("wrote %s: %zu bytes, %d x %d in layout %s, of %s\n", o.output.c_str(), out.size(), info.width,
                     info.height, LayoutName(layout), where.c_str());
@@ -69,20 +67,16 @@ Command AddExtract(CLI::App& app) {
     auto o = std::make_shared<ExtractOptions>();
     CLI::App* sub = app.add_subcommand(
         "extract", "Write one tile: .png pixels, .dds texture (DXT1/DXT5 with mips), anything else raw bytes");
-    sub->add_option("FILE", o->file, "pyramid file")->required();
+    AddTileOptions(sub, *o, "auto|image|image2|dem|dom|terrain|dds");
     sub->add_option("LEVEL", o->level, "level (0 is the coarsest)")->required();
     sub->add_option("COL", o->col, "column")->required();
     sub->add_option("ROW", o->row, "row")->required();
     sub->add_option("-o,--output", o->output, "output file")->required();
-    sub->add_option("--kind", o->kind, "payload kind: auto|image|image2|dem|dom|terrain|dds")->capture_default_str();
     sub->add_option("--layout", o->layout,
                     "decoded layout: dxt1|dxt1mips|dxt5mips|rgb|rgb565|rgba (raw output: default is the payload "
                     "as stored)")
         ->capture_default_str();
     sub->add_option("--id", o->id, "orthophoto id of a DEM/DOM packet (default: the first)");
-    sub->add_option("--edition", o->edition, "library edition: current|terrain")
-        ->check(CLI::IsMember({"current", "terrain"}))
-        ->capture_default_str();
     return {sub, [o] { return RunExtract(*o); }};
 }
 

@@ -13,8 +13,8 @@ namespace cli {
 
 namespace {
 
-struct MosaicOptions {
-    std::string file, output, kind = "auto", edition = "current";
+struct MosaicOptions : TileOptions {
+    std::string output;
     int level = 0, id = -1;
 };
 
@@ -24,12 +24,10 @@ std::string Sibling(const std::string& path, const std::string& extension) {
 }
 
 int RunMosaic(const MosaicOptions& o) {
-    Kind requested;
-    if (!ParseKind(o.kind, requested)) Fail(kExitUsage, "unknown --kind " + o.kind);
     if (Extension(o.output) != ".png") Fail(kExitUsage, o.output + ": the mosaic is written as PNG (name it .png)");
-    Pyramid pyramid(o.file);
-    pyramid.CheckTileAddress(o.level, 0, 0);
-    Kind kind = ResolveKind(pyramid, requested, o.edition);
+    OpenPyramid open = OpenTiles(o, [&o](const Pyramid& p) { p.CheckTileAddress(o.level, 0, 0); });
+    Pyramid& pyramid = *open.pyramid;
+    const Kind kind = open.kind;
 
     int width = 0, height = 0, tile = pyramid.tileSize();
     pyramid.LevelImageSize(o.level, width, height);
@@ -89,14 +87,10 @@ Command AddMosaic(CLI::App& app) {
     auto o = std::make_shared<MosaicOptions>();
     CLI::App* sub = app.add_subcommand(
         "mosaic", "Stitch every tile of a level into one PNG with a .pgw world file and a .prj beside it");
-    sub->add_option("FILE", o->file, "pyramid file")->required();
+    AddTileOptions(sub, *o, "auto|image|image2|dem|dom|terrain|dds");
     sub->add_option("LEVEL", o->level, "level (0 is the coarsest)")->required();
     sub->add_option("-o,--output", o->output, "output PNG")->required();
-    sub->add_option("--kind", o->kind, "payload kind: auto|image|image2|dem|dom|terrain|dds")->capture_default_str();
     sub->add_option("--id", o->id, "orthophoto id of DEM/DOM packets (default: the first)");
-    sub->add_option("--edition", o->edition, "library edition: current|terrain")
-        ->check(CLI::IsMember({"current", "terrain"}))
-        ->capture_default_str();
     return {sub, [o] { return RunMosaic(*o); }};
 }
 

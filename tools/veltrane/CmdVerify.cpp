@@ -1,4 +1,5 @@
-// veltrane verify FILE: reads and decodes every tile, names each bad one.
+// veltrane verify FILE: reads and decodes every tile through the library,
+// names each one the library refuses, and says why in the library's terms.
 #include <cstdio>
 
 #include <unistd.h>
@@ -12,9 +13,7 @@ namespace cli {
 
 namespace {
 
-struct VerifyOptions {
-    std::string file, kind = "auto", edition = "current";
-};
+struct VerifyOptions : TileOptions {};
 
 class Progress {
 public:
@@ -41,10 +40,9 @@ private:
 };
 
 int RunVerify(const VerifyOptions& o) {
-    Kind requested;
-    if (!ParseKind(o.kind, requested)) Fail(kExitUsage, "unknown --kind " + o.kind);
-    Pyramid pyramid(o.file);
-    Kind kind = ResolveKind(pyramid, requested, o.edition);
+    OpenPyramid open = OpenTiles(o);
+    Pyramid& pyramid = *open.pyramid;
+    const Kind kind = open.kind;
 
     uint64_t total = 0, present = 0, missing = 0, bad = 0, bytes = 0;
     for (int level = 0; level < pyramid.levels(); ++level) total += uint64_t{1} << (2 * level);
@@ -76,7 +74,7 @@ int RunVerify(const VerifyOptions& o) {
                     continue;
                 }
                 ++present;
-                if (status == Pyramid::TileStatus::Ok && VerifyPayload(kind, payload, pyramid.tileSize(), why)) {
+                if (status == Pyramid::TileStatus::Ok && VerifyPayload(kind, payload, why)) {
                     bytes += payload.size();
                     continue;
                 }
@@ -104,11 +102,7 @@ Command AddVerify(CLI::App& app) {
     auto o = std::make_shared<VerifyOptions>();
     CLI::App* sub = app.add_subcommand(
         "verify", "Read and decode every tile; report each bad one by level/column/row (exit 1 if any)");
-    sub->add_option("FILE", o->file, "pyramid file")->required();
-    sub->add_option("--kind", o->kind, "payload kind: auto|image|image2|dem|dom|terrain|dds")->capture_default_str();
-    sub->add_option("--edition", o->edition, "library edition: current|terrain")
-        ->check(CLI::IsMember({"current", "terrain"}))
-        ->capture_default_str();
+    AddTileOptions(sub, *o, "auto|image|image2|dem|dom|terrain|dds");
     return {sub, [o] { return RunVerify(*o); }};
 }
 

@@ -17,39 +17,6 @@ void Fail(int code, const std::string& message) { throw Failure{code, message}; 
 
 void Say(const std::string& message) { std::fprintf(stderr, "veltrane: %s\n", message.c_str()); }
 
-const char* KindName(Kind kind) {
-    switch (kind) {
-        case Kind::Image: return "image";
-        case Kind::Image2: return "image2";
-        case Kind::Dem: return "dem";
-        case Kind::Dom: return "dom";
-        case Kind::Terrain: return "terrain";
-        case Kind::Dds: return "dds";
-        default: return "auto";
-    }
-}
-
-const char* KindDescription(Kind kind) {
-    switch (kind) {
-        case Kind::Image: return "image tiles (compact JPEG or JPEG 2000, optional alpha)";
-        case Kind::Image2: return "second-generation image tiles";
-        case Kind::Dem: return "DEM/DOM packets with an elevation grid";
-        case Kind::Dom: return "DEM/DOM packets with orthophotos only";
-        case Kind::Terrain: return "terrain payloads";
-        case Kind::Dds: return "DDS textures";
-        default: return "unknown payloads";
-    }
-}
-
-bool ParseKind(const std::string& text, Kind& kind) {
-    for (Kind k : {Kind::Auto, Kind::Image, Kind::Image2, Kind::Dem, Kind::Dom, Kind::Terrain, Kind::Dds})
-        if (text == KindName(k)) {
-            kind = k;
-            return true;
-        }
-    return false;
-}
-
 bool KindInThisEdition(Kind kind) {
 #if defined(VELTRANE_EDITION_TERRAIN)
     return kind == Kind::Image || kind == Kind::Terrain;

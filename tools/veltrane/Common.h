@@ -1,6 +1,7 @@
 // Shared pieces of the `veltrane` command-line tool: exit codes, messages,
 // the open pyramid file with its own view of the header and tile index, the
-// payload kinds and how to guess them, and output files written safely.
+// opening every tile-reading command makes, decoding through the library,
+// and output files written safely.
 //
 // The same sources build two executables: `veltrane` against the current
 // edition of the library and `veltrane-terrain` against the terrain edition
@@ -16,6 +17,7 @@
 
 #include "Veltrane.h"
 #include "Image.h"
+#include "PayloadKind.h"
 #include "Payloads.h"
 
 namespace CLI {
@@ -40,10 +42,10 @@ struct Failure {
 // One line on stderr, prefixed with the program name.
 void Say(const std::string& message);
 
-enum class Kind { Auto, Image, Image2, Dem, Dom, Terrain, Dds };
-const char* KindName(Kind kind);
-const char* KindDescription(Kind kind);
-bool ParseKind(const std::string& text, Kind& kind);
+using kind::Kind;
+using kind::KindDescription;
+using kind::KindName;
+using kind::ParseKind;
 // Whether this executable's edition decodes `kind`.
 bool KindInThisEdition(Kind kind);
 
@@ -109,14 +111,31 @@ private:
 // Looks at the first present payloads (coarsest level first) and names the
 // kind they look like; Auto when nothing fits. `evidence` explains.
 Kind GuessKind(Pyramid& pyramid, std::string& evidence);
-// Kind of one payload, by its structure.
-Kind GuessPayloadKind(const Bytes& payload);
 
 // Resolves `kind` for `pyramid` (guessing and saying so when Auto). Hands the
 // whole command to `veltrane-terrain` when the kind or `edition` asks for the
 // terrain edition. Fails with a usage error when the kind cannot be found or
 // is not in this edition.
 Kind ResolveKind(Pyramid& pyramid, Kind kind, const std::string& edition);
+
+// ---- the opening of every command that reads tiles ----------------------------
+
+// FILE, --kind and --edition.
+struct TileOptions {
+    std::string file, kind = "auto", edition = "current";
+};
+// Adds them to `sub` (FILE first among the positional arguments); `kinds`
+// lists the kinds the command takes, for the help text.
+void AddTileOptions(CLI::App* sub, TileOptions& options, const std::string& kinds);
+
+struct OpenPyramid {
+    std::unique_ptr<Pyramid> pyramid;
+    Kind kind = Kind::Auto;
+};
+// Parses --kind, opens the file, runs `check` (for the command's own usage
+// errors, such as a tile address, which come before a guess) and resolves
+// the kind. Fails with the matching exit code.
+OpenPyramid OpenTiles(const TileOptions& options, const std::function<void(const Pyramid&)>& check = nullptr);
 
 // In `veltrane`: when `kind` belongs to the terrain edition (or `edition` asks
 // for it), runs `veltrane-terrain` with the same arguments and returns its exit
@@ -127,15 +146,18 @@ void SetCommandLine(int argc, char** argv);
 
 // ---- payload decoding ------------------------------------------------------
 
-// What a decoded tile looks like.
+// What a decoded tile looks like, and what its decode call was told.
 struct TileInfo {
     int width = 0, height = 0;
-    int channels = 3;  // 4 when the payload carries alpha
+    int channels = 3;          // 4 when the payload carries alpha
+    bool leadingByte = false;  // image and DDS payloads
+    int id = -1;               // the orthophoto of a DOM packet
 };
 
-// Structural check and decode of one payload into RGBA pixels. On failure
-// returns false with the reason. `id` picks the orthophoto of a DOM packet
-// (-1: the first).
+// Decodes one payload through the library into RGBA pixels. On failure
+// returns false with the reason, in the library's terms. `id` picks the
+// orthophoto of a DOM packet (-1: the first); an elevation grid is drawn as
+// a grey tileSize x tileSize image.
 bool DecodeTileImage(Kind kind, Bytes& payload, int tileSize, int id, Image& image, std::string& why);
 
 // Decode into a DXT texture with its mip chain (or one level for Dxt1).
@@ -144,16 +166,16 @@ struct DxtTexture {
     bool dxt5 = false;
     Bytes blocks;
 };
-bool DecodeTileDxt(Kind kind, Bytes& payload, int tileSize, int id, Layout layout, DxtTexture& texture,
-                   std::string& why);
+bool DecodeTileDxt(Kind kind, Bytes& payload, int id, Layout layout, DxtTexture& texture, std::string& why);
 
 // Decode into one of the library's raw layouts (BGR, 5:6:5, BGRA, DXT).
-bool DecodeTileLayout(Kind kind, Bytes& payload, int tileSize, int id, Layout layout, Bytes& out, TileInfo& info,
+bool DecodeTileLayout(Kind kind, Bytes& payload, int id, Layout layout, Bytes& out, TileInfo& info,
                       std::string& why);
 
-// Full check of a payload of `kind`: everything DecodeTileImage checks, plus
-// the kind's other sections (elevation grid, terrain sections).
-bool VerifyPayload(Kind kind, Bytes& payload, int tileSize, std::string& why);
+// The library's verdict on a payload of `kind`: true when every decode
+// member a host calls for it succeeds (for packets and terrain payloads,
+// those of every section and orthophoto too); otherwise false and the reason.
+bool VerifyPayload(Kind kind, Bytes& payload, std::string& why);
 
 // Inflated elevation grid of a DEM/DOM packet or terrain payload.
 bool ElevationGridOf(Kind kind, Bytes& payload, Bytes& grid, std::string& why);
