@@ -146,6 +146,28 @@ Image HalveImage(const Image& image) {
     return half;
 }
 
+std::vector<Image> LevelImages(const Image& finest, int levels) {
+    std::vector<Image> out(static_cast<size_t>(levels));
+    out.back() = finest;
+    for (int l = levels - 2; l >= 0; --l) out[static_cast<size_t>(l)] = HalveImage(out[static_cast<size_t>(l) + 1]);
+    return out;
+}
+
+std::vector<uint8_t> TileAlphaPlane(const Image& tile, const std::vector<uint8_t>& outside, bool& anyTransparent,
+                                    bool& allTransparent) {
+    std::vector<uint8_t> plane(static_cast<size_t>(tile.width) * tile.height);
+    anyTransparent = false;
+    allTransparent = true;
+    for (size_t i = 0; i < plane.size(); ++i) {
+        plane[i] = outside[i] ? 255 : tile.rgba[i * 4 + 3];
+        if (!outside[i]) {
+            anyTransparent = anyTransparent || plane[i] < 255;
+            allTransparent = allTransparent && plane[i] == 0;
+        }
+    }
+    return plane;
+}
+
 Image CutTile(const Image& image, int col, int row, int size, std::vector<uint8_t>* outside) {
     Image tile(size, size);
     if (outside != nullptr) outside->assign(static_cast<size_t>(size) * size, 0);

@@ -45,6 +45,18 @@ Image HalveImage(const Image& image);
 // `outside` receives for each tile pixel whether it lies beyond the image.
 Image CutTile(const Image& image, int col, int row, int size, std::vector<uint8_t>* outside = nullptr);
 
+// The levels of a pyramid over `finest`, coarsest first: the last is
+// `finest` itself, each one before it the 2 x 2 average (HalveImage) of the
+// next.
+std::vector<Image> LevelImages(const Image& finest, int levels);
+
+// The alpha plane of a tile cut with CutTile: the image's alpha inside the
+// image, opaque in the padding beyond its east and south edges (which a
+// mosaic crops away). `anyTransparent` says whether an inside pixel is not
+// opaque, `allTransparent` whether every inside pixel has alpha 0.
+std::vector<uint8_t> TileAlphaPlane(const Image& tile, const std::vector<uint8_t>& outside, bool& anyTransparent,
+                                    bool& allTransparent);
+
 // Decodes DXT1 / DXT5 (BC1 / BC3) blocks of a width x height level to RGBA.
 Image DecodeDxt(const uint8_t* blocks, int width, int height, bool dxt5);
 

@@ -62,22 +62,15 @@ int RunBuild(const BuildOptions& o) {
     int quality = o.quality == -1 ? 75 : o.quality;
     bool lossless = o.quality == -1 || o.quality == 100;
     int tiles = 0, jpegTiles = 0, j2kTiles = 0, alphaTiles = 0, skipped = 0;
-    std::vector<Image> images(static_cast<size_t>(levels));
-    images.back() = image;
-    for (int l = levels - 2; l >= 0; --l)
-        images[static_cast<size_t>(l)] = payloads::HalveImage(images[static_cast<size_t>(l) + 1]);
+    const std::vector<Image> images = payloads::LevelImages(image, levels);
     for (int l = 0; l < levels; ++l) {
         const Image& level = images[static_cast<size_t>(l)];
         for (int y = 0; y * o.tile < level.height; ++y)
             for (int x = 0; x * o.tile < level.width; ++x) {
                 std::vector<uint8_t> outside;
                 Image tile = payloads::CutTile(level, x, y, o.tile, &outside);
-                Bytes alpha(outside.size());
                 bool any = false, all = true;
-                for (size_t i = 0; i < alpha.size(); ++i) {
-                    alpha[i] = outside[i] ? 255 : tile.rgba[i * 4 + 3];
-                    if (!outside[i]) any = any || alpha[i] < 255, all = all && alpha[i] == 0;
-                }
+                Bytes alpha = payloads::TileAlphaPlane(tile, outside, any, all);
                 if (all) {
                     ++skipped;  // wholly transparent: no tile
                     continue;

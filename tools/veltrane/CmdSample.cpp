@@ -20,6 +20,8 @@ namespace {
 
 using payloads::Area;
 using payloads::Codec;
+using payloads::LevelImages;
+using payloads::TileAlphaPlane;
 using writer::HeaderFields;
 using writer::PyramidWriter;
 
@@ -45,31 +47,6 @@ HeaderFields Header(const Area& area, int levels) {
     return f;
 }
 
-// The full-resolution image and its 2 x 2 averages, coarsest first.
-std::vector<Image> Levels(const Image& finest, int levels) {
-    std::vector<Image> out(static_cast<size_t>(levels));
-    out.back() = finest;
-    for (int l = levels - 2; l >= 0; --l) out[static_cast<size_t>(l)] = payloads::HalveImage(out[static_cast<size_t>(l) + 1]);
-    return out;
-}
-
-// Alpha plane of a tile: the image's alpha inside the image, opaque in the
-// padding beyond its east and south edges (the mosaic crops that away).
-// `any` says whether an inside pixel is transparent, `all` whether all are.
-Bytes AlphaPlane(const Image& tile, const std::vector<uint8_t>& outside, bool& any, bool& all) {
-    Bytes plane(static_cast<size_t>(tile.width) * tile.height);
-    any = false;
-    all = true;
-    for (size_t i = 0; i < plane.size(); ++i) {
-        plane[i] = outside[i] ? 255 : tile.rgba[i * 4 + 3];
-        if (!outside[i]) {
-            any = any || plane[i] < 255;
-            all = all && plane[i] == 0;
-        }
-    }
-    return plane;
-}
-
 std::string Write(const std::string& dir, const std::string& name, const PyramidWriter& w, const char* what) {
     std::string path = dir + "/" + name;
     if (!w.WriteFile(path)) Fail(kExitFinding, path + ": cannot write: " + std::strerror(errno));
@@ -84,7 +61,7 @@ std::string Write(const std::string& dir, const std::string& name, const Pyramid
 void ImageSample(const std::string& dir, const Area& area, const Image& rendered) {
     const int levels = 3;
     PyramidWriter w(Header(area, levels));
-    std::vector<Image> images = Levels(rendered, levels);
+    std::vector<Image> images = LevelImages(rendered, levels);
     for (int l = 0; l < levels; ++l) {
         int n = 1 << l;
         const Image& image = images[static_cast<size_t>(l)];
@@ -93,7 +70,7 @@ void ImageSample(const std::string& dir, const Area& area, const Image& rendered
                 std::vector<uint8_t> outside;
                 Image tile = payloads::CutTile(image, x, y, kTile, &outside);
                 bool any, all;
-                Bytes alpha = AlphaPlane(tile, outside, any, all);
+                Bytes alpha = TileAlphaPlane(tile, outside, any, all);
                 if (all) continue;  // nothing surveyed here: no tile
                 Bytes payload;
                 if (!any && (x + y + l) % 3 == 0)
@@ -116,7 +93,7 @@ void Image2Sample(const std::string& dir) {
     area.width = area.height = 512;
     const int levels = 2;
     Image rendered = payloads::RenderTerrain(area, payloads::HeightField(area), true);
-    std::vector<Image> images = Levels(rendered, levels);
+    std::vector<Image> images = LevelImages(rendered, levels);
     PyramidWriter w(Header(area, levels));
     for (int l = 0; l < levels; ++l)
         for (int y = 0; y < (1 << l); ++y)
@@ -124,7 +101,7 @@ void Image2Sample(const std::string& dir) {
                 std::vector<uint8_t> outside;
                 Image tile = payloads::CutTile(images[static_cast<size_t>(l)], x, y, kTile, &outside);
                 bool any, all;
-                Bytes alpha = AlphaPlane(tile, outside, any, all);
+                Bytes alpha = TileAlphaPlane(tile, outside, any, all);
                 if (all) continue;
                 w.SetTile(l, x, y, payloads::NewImagePayload(payloads::EncodeCompactJpeg(tile, 80), any ? &alpha : nullptr));
             }
@@ -166,8 +143,8 @@ void DemSample(const std::string& dir) {
     Area area = PacketArea();
     const int levels = 2;
     std::vector<float> heights = payloads::HeightField(area);
-    std::vector<Image> color = Levels(payloads::RenderTerrain(area, heights, false), levels);
-    std::vector<Image> shade = Levels(payloads::RenderHillshade(area, heights), levels);
+    std::vector<Image> color = LevelImages(payloads::RenderTerrain(area, heights, false), levels);
+    std::vector<Image> shade = LevelImages(payloads::RenderHillshade(area, heights), levels);
     PyramidWriter w(Header(area, levels));
     for (int l = 0; l < levels; ++l) {
         double span = area.pixel * kTile * (1 << (levels - 1 - l));
@@ -188,7 +165,7 @@ void DemSample(const std::string& dir) {
 void TerrainSample(const std::string& dir) {
     Area area = PacketArea();
     const int levels = 2;
-    std::vector<Image> color = Levels(payloads::RenderTerrain(area, payloads::HeightField(area), false), levels);
+    std::vector<Image> color = LevelImages(payloads::RenderTerrain(area, payloads::HeightField(area), false), levels);
     Bytes mesh = GridMesh(33), tiny = GridMesh(9);
     PyramidWriter w(Header(area, levels));
     const std::array<uint8_t, 5> version = {'1', '.', '0', '.', '0'};
@@ -210,7 +187,7 @@ void TerrainSample(const std::string& dir) {
 void DdsSample(const std::string& dir) {
     Area area = PacketArea();
     const int levels = 2;
-    std::vector<Image> color = Levels(payloads::RenderTerrain(area, payloads::HeightField(area), false), levels);
+    std::vector<Image> color = LevelImages(payloads::RenderTerrain(area, payloads::HeightField(area), false), levels);
     PyramidWriter w(Header(area, levels));
     CVeltrane reader;
     for (int l = 0; l < levels; ++l)
