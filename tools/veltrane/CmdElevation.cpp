@@ -1,8 +1,13 @@
 // veltrane elevation FILE LEVEL COL ROW X Y: the elevation at a map position,
-// interpolated from the tile's elevation grid.
-#include <cmath>
+// interpolated from the tile's elevation grid by the library's own lookup.
 #include <cstdio>
-#include <cstring>
+
+#include <string>
+
+#if defined(VELTRANE_EDITION_TERRAIN)
+#include <dlfcn.h>
+#include <link.h>
+#endif
 
 #include <CLI/CLI.hpp>
 
@@ -18,25 +23,45 @@ struct ElevationOptions : TileOptions {
     double x = 0, y = 0;
 };
 
+using Lookup = float (*)(unsigned char* grid, double minX, double minY, double maxX, double maxY, double x,
+                         double y);
+
 #if defined(VELTRANE_EDITION_TERRAIN)
-// The terrain edition exports no lookup; the grid layout is the same as the
-// elevation packets', so interpolate bilinearly here (edge cells clamp).
-float Sample(const Bytes& grid, double minX, double minY, double maxX, double maxY, double x, double y) {
-    int n = grid[0];
-    auto at = [&](int r, int c) {
-        r = std::min(std::max(r, 0), n - 1);
-        c = std::min(std::max(c, 0), n - 1);
-        float v;
-        std::memcpy(&v, &grid[1 + 4 * (static_cast<size_t>(r) * n + c)], 4);
-        return static_cast<double>(v);
-    };
-    double fx = (x - minX) / ((maxX - minX) / n), fy = (maxY - y) / ((maxY - minY) / n);
-    int i = static_cast<int>(fx), j = static_cast<int>(fy);
-    double wx = std::min(fx - i, 1.0), wy = std::min(fy - j, 1.0);
-    double a = at(j, i) * (1 - wy) + at(j + 1, i) * wy, b = at(j, i + 1) * (1 - wy) + at(j + 1, i + 1) * wy;
-    return static_cast<float>(a * (1 - wx) + b * wx);
+// The folder this process loaded the terrain edition's library from.
+std::string TerrainLibraryFolder() {
+    std::string folder;
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) -> int {
+            const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            const size_t slash = name.rfind('/');
+            if (slash == std::string::npos || name.substr(slash + 1) != VT_TERRAIN_EDITION_LIBRARY) return 0;
+            *static_cast<std::string*>(data) = name.substr(0, slash + 1);
+            return 1;
+        },
+        &folder);
+    return folder;
 }
 #endif
+
+// The library's bilinear lookup, JNA_GetElevationInBuf. The terrain edition
+// exports none: its tool takes the current edition's from the library that
+// is built and installed beside its own, found by the folder the terrain
+// edition was loaded from (a sanitizer's dlopen would not see this
+// program's run path), and loaded privately, so that the two editions'
+// CVeltrane never meet.
+Lookup LibraryLookup() {
+#if !defined(VELTRANE_EDITION_TERRAIN)
+    return JNA_GetElevationInBuf;
+#else
+    const std::string path = TerrainLibraryFolder() + VT_CURRENT_EDITION_LIBRARY;
+    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* symbol = library != nullptr ? ::dlsym(library, "JNA_GetElevationInBuf") : nullptr;
+    if (symbol == nullptr)
+        Fail(kExitFinding, "the elevation lookup is in " + path + ", which cannot be loaded: " +
+                               (library == nullptr ? ::dlerror() : "no lookup in it"));
+    return reinterpret_cast<Lookup>(symbol);
+#endif
+}
 
 int RunElevation(const ElevationOptions& o) {
     OpenPyramid open = OpenTiles(o, [&o](const Pyramid& p) { p.CheckTileAddress(o.level, o.col, o.row); });
@@ -55,12 +80,9 @@ int RunElevation(const ElevationOptions& o) {
     if (status == Pyramid::TileStatus::Missing) Fail(kExitFinding, where + ": no tile is stored there");
     if (status != Pyramid::TileStatus::Ok) Fail(kExitFinding, where + ": " + why);
     if (!ElevationGridOf(kind, payload, grid, why)) Fail(kExitFinding, where + ": " + why);
-#if defined(VELTRANE_EDITION_TERRAIN)
-    float elevation = Sample(grid, minX, minY, maxX, maxY, o.x, o.y);
-#else
-    float elevation = JNA_GetElevationInBuf(grid.data(), minX, minY, maxX, maxY, o.x, o.y);
-#endif
-    std::printf("elevation at (%.12g, %.12g): %.2f (tile %d/%d/%d, %d x %d grid)\n", o.x, o.y, elevation, o.level, o.col, o.row, grid[0], grid[0]);
+    const float elevation = LibraryLookup()(grid.data(), minX, minY, maxX, maxY, o.x, o.y);
+    std::printf("elevation at (%.12g, %.12g): %.2f (tile %d/%d/%d, %d x %d grid)\n", o.x, o.y, elevation, o.level,
+                o.col, o.row, grid[0], grid[0]);
     return kExitOk;
 }
 
