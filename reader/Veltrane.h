@@ -88,12 +88,31 @@ public:
     void ReleaseBuffer();
 
     // ---- image payloads -------------------------------------------------
+    // hasLeadingByte: the payload starts with the leading tag byte, one byte
+    // that the decoders step over without reading it (`length` counts it).
+    // Every image and DDS tile that the `veltrane` tool writes carries it, so
+    // its files need true here; with a wrong flag the envelope is read one
+    // byte off, which these calls usually refuse (false).
+    //
+    // GetCompressDataInfo reports 3 channels for a payload without an alpha
+    // plane and 4 for one with it; DecodeImage produces only these layouts
+    // (anything else returns false with the destination untouched):
+    //
+    //   channels  colour stream              layout             destination bytes
+    //   3         compact JPEG or JPEG 2000  OutputDXT1         ceil(w/4) * ceil(h/4) * 8
+    //                                        OutputDXT1Mipmaps  the same for each level down to 1 x 1
+    //                                        OutputRGB          w * h * 3
+    //                                        OutputRGB565       w * h * 2
+    //   4         compact JPEG and alpha     OutputDXT5Mipmaps  ceil(w/4) * ceil(h/4) * 16 for each level
+    //                                        OutputRGBA         w * h * 4
     bool GetCompressDataInfo(unsigned char* payload, unsigned long length, unsigned long& channels,
                              unsigned long& width, unsigned long& height, bool hasLeadingByte);
     bool DecodeImage(unsigned char* payload, unsigned long length, unsigned char* destination,
                      OutputType type, bool hasLeadingByte);
 
     // ---- pass-through payloads ------------------------------------------
+    // hasLeadingByte as for image payloads: the payload starts with the
+    // leading tag byte (DecodeDDSToFile always assumes it).
     bool GetDDSDataInfo(unsigned char* payload, unsigned long length, unsigned long& value1,
                         unsigned long& value2, unsigned long& value3, bool hasLeadingByte);
     bool DecodeDDSImage(unsigned char* payload, unsigned long length, unsigned char* destination,
