@@ -34,7 +34,7 @@ struct Tile {
 // peer, shared by every thread of a run.
 struct SamplePyramid {
     explicit SamplePyramid(size_t payloadBytes) {
-        path = "/tmp/veltrane_bench_reader_" + std::to_string(::getpid()) + "_" + std::to_string(payloadBytes) + ".pyr";
+        path = "/tmp/veltrane_bench_reader_" + std::to_string(::getpid()) + "_" + std::to_string(payloadBytes) + ".vtp";
         vt::writer::HeaderFields fields;
         fields.wkt = "LOCAL_CS[\"bench\"]";
         fields.maxLevel = fields.indexLevels = kLevels;

@@ -10,7 +10,7 @@
 #include "Veltrane.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = "/tmp/veltrane-fuzz-" + std::to_string(getpid()) + ".pyr";
+    static const std::string path = "/tmp/veltrane-fuzz-" + std::to_string(getpid()) + ".vtp";
     if (!vt::writer::WriteBytes(path, std::vector<uint8_t>(data, data + size))) return 0;
     {
         CVeltrane reader;

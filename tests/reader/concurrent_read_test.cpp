@@ -23,7 +23,7 @@ using vt::test::TilePayload;
 class ReaderThreads : public ::testing::Test {
 protected:
     void Open(int levels) {
-        std::string file = dir_.Write("p.pyr", FullPyramid(levels).Build());
+        std::string file = dir_.Write("p.vtp", FullPyramid(levels).Build());
         ASSERT_TRUE(v_.Veltrane(file.c_str()));
     }
     TempDir dir_;

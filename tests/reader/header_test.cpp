@@ -91,7 +91,7 @@ TEST(ReaderHeader, FreshObjectReportsZeroes) {
 
 TEST(ReaderHeader, OpenReadsEveryField) {
     TempDir dir;
-    std::string file = dir.Write("a.pyr", PyramidWriter(SampleFields()).Build());
+    std::string file = dir.Write("a.vtp", PyramidWriter(SampleFields()).Build());
     CVeltrane v;
     ASSERT_TRUE(v.Veltrane(file.c_str()));
     char* wkt = nullptr;
@@ -121,7 +121,7 @@ TEST(ReaderHeader, LeadInBytesAreIgnored) {
     for (const auto& leadIn : leadIns) {
         HeaderFields f = SampleFields();
         f.leadIn = leadIn;
-        std::string file = dir.Write("lead" + std::to_string(n++) + ".pyr", PyramidWriter(f).Build());
+        std::string file = dir.Write("lead" + std::to_string(n++) + ".vtp", PyramidWriter(f).Build());
         CVeltrane v;
         ASSERT_TRUE(v.Veltrane(file.c_str()));
         char* wkt = nullptr;
@@ -134,7 +134,7 @@ TEST(ReaderHeader, LeadInBytesAreIgnored) {
 
 TEST(ReaderHeader, WktPointerOnlyHandedOutWhenNull) {
     TempDir dir;
-    std::string file = dir.Write("a.pyr", PyramidWriter(SampleFields()).Build());
+    std::string file = dir.Write("a.vtp", PyramidWriter(SampleFields()).Build());
     CVeltrane v;
     ASSERT_TRUE(v.Veltrane(file.c_str()));
     char mine[4] = "abc";
@@ -154,7 +154,7 @@ TEST(ReaderHeader, WktFillingItsFieldIsTerminatedWithinIt) {
     HeaderFields f = SampleFields();
     f.wkt = std::string(300, 'W');
     f.terminateWkt = false;  // 256 bytes, no NUL
-    std::string file = dir.Write("a.pyr", PyramidWriter(f).Build());
+    std::string file = dir.Write("a.vtp", PyramidWriter(f).Build());
     CVeltrane v;
     ASSERT_TRUE(v.Veltrane(file.c_str()));
     char* wkt = nullptr;
@@ -174,7 +174,7 @@ TEST(ReaderHeader, FileGeoInfoFollowsTheLevelCount) {
     for (const Case& c : cases) {
         HeaderFields f = SampleFields();
         f.maxLevel = f.indexLevels = c.maxLevel;
-        std::string file = dir.Write("l" + std::to_string(c.maxLevel) + ".pyr",
+        std::string file = dir.Write("l" + std::to_string(c.maxLevel) + ".vtp",
                                      vt::writer::SerializeHeader(f));
         CVeltrane v;
         ASSERT_TRUE(v.Veltrane(file.c_str()));
@@ -191,7 +191,7 @@ TEST(ReaderHeader, ZeroImageSizeGivesEmptyExtentNotNaN) {
     HeaderFields f = SampleFields();
     f.imageWidth = 0;
     f.imageHeight = 0;
-    std::string file = dir.Write("a.pyr", vt::writer::SerializeHeader(f));
+    std::string file = dir.Write("a.vtp", vt::writer::SerializeHeader(f));
     CVeltrane v;
     ASSERT_TRUE(v.Veltrane(file.c_str()));
     Geo g = FileGeo(v);
@@ -206,7 +206,7 @@ TEST(ReaderHeader, HeaderOnlyFileOpensWithEmptyIndex) {
     TempDir dir;
     std::vector<unsigned char> bytes = vt::writer::SerializeHeader(SampleFields());
     ASSERT_EQ(bytes.size(), 320u);
-    std::string file = dir.Write("a.pyr", bytes);
+    std::string file = dir.Write("a.vtp", bytes);
     CVeltrane v;
     ASSERT_TRUE(v.Veltrane(file.c_str()));
     int size = 99;
@@ -218,7 +218,7 @@ TEST(ReaderHeader, ShortFileOpensAndMissingFieldsStayZero) {
     TempDir dir;
     std::vector<unsigned char> bytes = vt::writer::SerializeHeader(SampleFields());
     bytes.resize(300);  // ends right after imageWidth
-    std::string file = dir.Write("a.pyr", bytes);
+    std::string file = dir.Write("a.vtp", bytes);
     CVeltrane v;
     ASSERT_TRUE(v.Veltrane(file.c_str()));
     int w = -1, h = -1;
@@ -228,7 +228,7 @@ TEST(ReaderHeader, ShortFileOpensAndMissingFieldsStayZero) {
     EXPECT_EQ(v.GetMaxLevel(), 0);
     EXPECT_EQ(ImageGeo(v).width, 10240.0);
 
-    std::string tiny = dir.Write("tiny.pyr", {1, 2, 3});
+    std::string tiny = dir.Write("tiny.vtp", {1, 2, 3});
     CVeltrane t;
     ASSERT_TRUE(t.Veltrane(tiny.c_str()));
     ExpectZeroedGetters(t);
@@ -238,7 +238,7 @@ TEST(ReaderHeader, OpenFailures) {
     TempDir dir;
     CVeltrane v;
     EXPECT_FALSE(v.Veltrane(nullptr));
-    EXPECT_FALSE(v.Veltrane(dir.File("missing.pyr").c_str()));
+    EXPECT_FALSE(v.Veltrane(dir.File("missing.vtp").c_str()));
     EXPECT_FALSE(v.Veltrane(dir.path().c_str()));  // a folder opens but cannot be read
     int size = 5;
     EXPECT_FALSE(v.GetBlockImageSize(0, 0, 0, size));
@@ -246,7 +246,7 @@ TEST(ReaderHeader, OpenFailures) {
 
 TEST(ReaderHeader, OpenIsExclusiveWithinTheProcess) {
     TempDir dir;
-    std::string file = dir.Write("a.pyr", PyramidWriter(SampleFields()).Build());
+    std::string file = dir.Write("a.vtp", PyramidWriter(SampleFields()).Build());
     {
         CVeltrane first;
         ASSERT_TRUE(first.Veltrane(file.c_str()));
@@ -259,7 +259,7 @@ TEST(ReaderHeader, OpenIsExclusiveWithinTheProcess) {
 
 TEST(ReaderHeader, OpenIsExclusiveAcrossProcesses) {
     TempDir dir;
-    std::string file = dir.Write("a.pyr", PyramidWriter(SampleFields()).Build());
+    std::string file = dir.Write("a.vtp", PyramidWriter(SampleFields()).Build());
     CVeltrane holder;
     ASSERT_TRUE(holder.Veltrane(file.c_str()));
     pid_t child = fork();
@@ -280,10 +280,10 @@ TEST(ReaderHeader, SecondOpenReplacesTheFirstFile) {
     HeaderFields b = SampleFields();
     b.maxLevel = b.indexLevels = 1;
     b.wkt = "LOCAL_CS[\"b\"]";
-    std::string fileA = dir.Write("a.pyr", PyramidWriter(a).Build());
+    std::string fileA = dir.Write("a.vtp", PyramidWriter(a).Build());
     std::vector<unsigned char> shortB = vt::writer::SerializeHeader(b);
     shortB.resize(300);  // imageHeight and later fields missing
-    std::string fileB = dir.Write("b.pyr", shortB);
+    std::string fileB = dir.Write("b.vtp", shortB);
 
     CVeltrane v;
     ASSERT_TRUE(v.Veltrane(fileA.c_str()));
@@ -301,12 +301,12 @@ TEST(ReaderHeader, AssignmentCopiesTheHeaderButNotTheFile) {
     HeaderFields a = SampleFields();
     PyramidWriter writerA(a);
     writerA.SetTile(0, 0, 0, {1, 2, 3, 4});
-    std::string fileA = dir.Write("a.pyr", writerA.Build());
+    std::string fileA = dir.Write("a.vtp", writerA.Build());
     HeaderFields b = SampleFields();  // same index shape, other image size
     b.imageWidth = 500;
     PyramidWriter writerB(b);
     writerB.SetTile(0, 0, 0, {9, 9});
-    std::string fileB = dir.Write("b.pyr", writerB.Build());
+    std::string fileB = dir.Write("b.vtp", writerB.Build());
 
     CVeltrane left;
     ASSERT_TRUE(left.Veltrane(fileB.c_str()));

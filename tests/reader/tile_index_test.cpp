@@ -28,7 +28,7 @@ using vt::writer::PyramidWriter;
 class TileIndex : public ::testing::Test {
 protected:
     std::string Write(const std::vector<unsigned char>& bytes) {
-        return dir_.Write("t" + std::to_string(count_++) + ".pyr", bytes);
+        return dir_.Write("t" + std::to_string(count_++) + ".vtp", bytes);
     }
     TempDir dir_;
     int count_ = 0;
@@ -254,7 +254,7 @@ TEST_F(TileIndex, DeepIndexPositionsUseSixtyFourBits) {
     // 16 levels: the level-0 entry lies at 320 + 4 * (4^16 - 4), past 2^34.
     // A sparse file holds just that entry and its payload.
     const long long entryAt = 320 + 4 * ((1LL << 32) - 4);
-    std::string file = dir_.File("deep.pyr");
+    std::string file = dir_.File("deep.vtp");
     int fd = ::open(file.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     std::vector<unsigned char> header = vt::writer::SerializeHeader(Fields(16, 16));

@@ -12,6 +12,6 @@ int main() {
     CVeltrane reader;
     unsigned char packet[2] = {0, 0};
     if (reader.GetMaxLevel() != 0 || CVeltrane::GetDEMBufferSize(packet, 2) != 0) return 1;
-    return reader.Veltrane("/nonexistent/file.pyr") ? 1 : 0;
+    return reader.Veltrane("/nonexistent/file.vtp") ? 1 : 0;
 #endif
 }
