@@ -51,9 +51,9 @@ VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, __m128i 
 }
 
 // Whole blocks from the steps above, each 8 bytes written with one store:
-// DXT1 = colour0 (high endpoint), colour1 (low), index word; DXT5 = alpha0,
+// DXT1 = color0 (high endpoint), color1 (low), index word; DXT5 = alpha0,
 // alpha1, alpha index field, then the DXT1 block of the same bounds.
-// Steps::ColorIndexWord(block, endpoints) is the variant's colour index step.
+// Steps::ColorIndexWord(block, endpoints) is the variant's color index step.
 template <class Steps>
 inline void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out) {
     uint32_t low, high;

@@ -10,7 +10,7 @@ namespace gdal {
 
 namespace {
 
-// Colour of band 1..4: red, green, blue, alpha.
+// Color of band 1..4: red, green, blue, alpha.
 const GDALColorInterp kInterpretation[4] = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand};
 
 // Marks the tiles that have a payload: 255 there, 0 where the file has none.
@@ -116,7 +116,7 @@ void ImageDataset::CopyBand(int band, bool missing, int tileX, int tileY, int co
 }
 
 // Where a tile's pixels go for the bands in `out` (null: not wanted): one
-// pass of GDAL's deinterleaving over the decoded pixels. A colour the pixels
+// pass of GDAL's deinterleaving over the decoded pixels. A color the pixels
 // lack is filled in; a component no band wants goes to `spare`.
 void ImageDataset::Deinterleave(GByte* const* out, const int* bands, int bandCount, bool missing, int tileX,
                                 int tileY, int columns, int rows, GSpacing lineSpace) {

@@ -20,7 +20,7 @@ const char* KindName(Kind kind);
 bool ParseKind(const std::string& text, Kind& kind);
 
 // A decoded tile: `step` bytes a pixel, interleaved, rows top to bottom, and
-// where in a pixel each colour lies (alpha -1: opaque).
+// where in a pixel each color lies (alpha -1: opaque).
 struct TilePixels {
     Bytes data;
     int step = 3;

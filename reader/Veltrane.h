@@ -98,7 +98,7 @@ public:
     // plane and 4 for one with it; DecodeImage produces only these layouts
     // (anything else returns false with the destination untouched):
     //
-    //   channels  colour stream              layout             destination bytes
+    //   channels  color stream              layout             destination bytes
     //   3         compact JPEG or JPEG 2000  OutputDXT1         ceil(w/4) * ceil(h/4) * 8
     //                                        OutputDXT1Mipmaps  the same for each level down to 1 x 1
     //                                        OutputRGB          w * h * 3
