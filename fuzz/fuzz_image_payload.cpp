@@ -1,12 +1,12 @@
-// Image payloads and second-generation image payloads, every output type.
+// Image payloads and second-generation image payloads. The variant picks the
+// read path (envelope without or with the leading byte, second generation)
+// and the output type, values outside the enumeration included.
 #include "FuzzTarget.h"
 #include "SeedContent.h"
 #include "Veltrane.h"
 #include "dxt/DxtEncoder.h"
 
 namespace {
-
-using vt::fuzz::ExactCopy;
 
 unsigned long OutputBytes(int type, unsigned long w, unsigned long h) {
     int iw = static_cast<int>(w), ih = static_cast<int>(h);
@@ -21,31 +21,33 @@ unsigned long OutputBytes(int type, unsigned long w, unsigned long h) {
     }
 }
 
-bool Plausible(unsigned long w, unsigned long h) { return w > 0 && h > 0 && w * h <= vt::fuzz::kMaxPixels; }
+constexpr unsigned kPaths = 3;  // envelope, envelope after the leading byte, second generation
+constexpr unsigned kTypes = 7;  // the six output types and one beyond them
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> payload = ExactCopy(data, size);
+    vt::fuzz::Selected in = vt::fuzz::Select(data, size);
+    std::vector<uint8_t>& payload = in.payload;
+    const unsigned path = in.variant % kPaths;
+    const auto type = static_cast<OutputType>((in.variant / kPaths) % kTypes);
     CVeltrane reader;
-    for (bool lead : {false, true}) {
-        unsigned long channels = 0, w = 0, h = 0;
-        if (!reader.GetCompressDataInfo(payload.data(), payload.size(), channels, w, h, lead)) continue;
-        if (!Plausible(w, h)) continue;
-        for (int type = 0; type <= 6; ++type) {
-            std::vector<uint8_t> destination(OutputBytes(type, w, h));
-            reader.DecodeImage(payload.data(), payload.size(), destination.data(), static_cast<OutputType>(type), lead);
-        }
+    unsigned long channels = 0, w = 0, h = 0;
+    if (path < 2) {
+        const bool lead = path == 1;
+        if (!reader.GetCompressDataInfo(payload.data(), payload.size(), channels, w, h, lead)) return 0;
+        if (!vt::fuzz::WithinPixelCap(w, h)) return 0;
+        std::vector<uint8_t> destination(OutputBytes(type, w, h));
+        reader.DecodeImage(payload.data(), payload.size(), destination.data(), type, lead);
     }
 #if !defined(VELTRANE_EDITION_TERRAIN)
-    unsigned long channels = 0, w = 0, h = 0;
-    if (reader.GetNewCompressDataInfo(payload.data(), payload.size(), channels, w, h) && Plausible(w, h)) {
-        for (int type = 0; type <= 5; ++type) {
-            // The second-generation layouts are the two mip chains.
-            unsigned long bytes = OutputBytes(type == OutputDXT5Mipmaps ? OutputDXT5Mipmaps : OutputDXT1Mipmaps, w, h);
-            std::vector<uint8_t> destination(bytes);
-            reader.DecodeNewImage(payload.data(), payload.size(), destination.data(), static_cast<OutputType>(type));
-        }
+    if (path == 2) {
+        if (!reader.GetNewCompressDataInfo(payload.data(), payload.size(), channels, w, h)) return 0;
+        if (!vt::fuzz::WithinPixelCap(w, h)) return 0;
+        // The second-generation layouts are the two mip chains.
+        std::vector<uint8_t> destination(
+            OutputBytes(type == OutputDXT5Mipmaps ? OutputDXT5Mipmaps : OutputDXT1Mipmaps, w, h));
+        reader.DecodeNewImage(payload.data(), payload.size(), destination.data(), type);
     }
 #endif
     return 0;
@@ -57,11 +59,30 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     Bytes alpha = vt::fuzz::AlphaPlane(tile);
     Bytes jpeg = EncodeCompactJpeg(tile, 60);
     Bytes j2k = EncodeJpeg2000(tile, false, 35.0f);
-    return {
+    std::vector<Bytes> envelopes = {
         ImagePayload(Codec::CompactJpeg, jpeg, nullptr, false),
-        ImagePayload(Codec::CompactJpeg, jpeg, &alpha, true),
+        ImagePayload(Codec::CompactJpeg, jpeg, &alpha, false),
         ImagePayload(Codec::Jpeg2000, j2k, nullptr, false),
-        NewImagePayload(jpeg, &alpha),
-        NewImagePayload(jpeg, nullptr),
     };
+    for (const Bytes& stream : vt::fuzz::UnusualJpeg2000(24, 0))
+        envelopes.push_back(ImagePayload(Codec::Jpeg2000, stream, nullptr, false));
+    const std::vector<Bytes> second = {NewImagePayload(jpeg, &alpha), NewImagePayload(jpeg, nullptr)};
+
+    // Each payload on its own path(s), under every output type.
+    std::vector<Bytes> seeds;
+    for (unsigned type = 0; type < kTypes; ++type) {
+        auto add = [&](const Bytes& payload, unsigned path, bool lead, unsigned n) {
+            Bytes seed{static_cast<uint8_t>(((type * kPaths + path) << 2) | (n % 3))};
+            if (lead) seed.push_back(0x5a);
+            seed.insert(seed.end(), payload.begin(), payload.end());
+            seeds.push_back(std::move(seed));
+        };
+        unsigned n = type;
+        for (const Bytes& e : envelopes) {
+            add(e, 0, false, n++);
+            add(e, 1, true, n++);
+        }
+        for (const Bytes& s : second) add(s, 2, false, n++);
+    }
+    return seeds;
 }

@@ -8,6 +8,10 @@
 
 namespace {
 
+// The orthophoto outputs: RGB, RGBA, 5:6:5, and an out-of-range value (the
+// DXT1 chain).
+constexpr int kOrthophotoTypes[] = {OutputRGB, OutputRGBA, OutputRGB565, 7};
+
 unsigned long OrthophotoBytes(int type) {
     switch (type) {
         case OutputRGB565: return 256 * 256 * 2;
@@ -17,7 +21,9 @@ unsigned long OrthophotoBytes(int type) {
     }
 }
 
-void Packets(uint8_t* p, unsigned long n) {
+// The variant picks one orthophoto of the packet (first or second) and its
+// output type.
+void Packets(uint8_t* p, unsigned long n, unsigned variant) {
     int u = CVeltrane::GetDEMBufferSize(p, n);
     if (u > 0 && u <= vt::fuzz::kMaxInflated) {
         std::vector<uint8_t> grid(static_cast<size_t>(u));
@@ -31,12 +37,12 @@ void Packets(uint8_t* p, unsigned long n) {
     JNA_GetDEMBufferSize(p, static_cast<int>(n));
 
     int ids[255];
-    int count = CVeltrane::GetDOMCount(p, n, ids);
-    for (int i = 0; i < count && i < 2; ++i) {
-        for (int type : {3, 5, 7}) {  // RGB, RGBA, and an out-of-range value (the DXT1 chain)
-            std::vector<uint8_t> destination(OrthophotoBytes(type));
-            CVeltrane::GetDOMBuffer(p, n, ids[i], destination.data(), static_cast<OutputType>(type));
-        }
+    const int count = CVeltrane::GetDOMCount(p, n, ids);
+    const int which = static_cast<int>(variant / 4 % 2);
+    if (which < count) {
+        const int type = kOrthophotoTypes[variant % 4];
+        std::vector<uint8_t> destination(OrthophotoBytes(type));
+        CVeltrane::GetDOMBuffer(p, n, ids[which], destination.data(), static_cast<OutputType>(type));
     }
 }
 
@@ -60,10 +66,10 @@ void PassThrough(CVeltrane& reader, uint8_t* p, unsigned long n) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> input = vt::fuzz::ExactCopy(data, size);
+    vt::fuzz::Selected in = vt::fuzz::Select(data, size);
     CVeltrane reader;
-    Packets(input.data(), input.size());
-    PassThrough(reader, input.data(), input.size());
+    Packets(in.payload.data(), in.payload.size(), in.variant);
+    PassThrough(reader, in.payload.data(), in.payload.size());
     return 0;
 }
 
@@ -78,12 +84,18 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     Bytes dds = DdsFile(8, 8, false, 1, texture.data(), texture.size());
     std::vector<uint8_t> block(300);
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7);
-    return {
+    std::vector<Bytes> packets = {
         DemDomPacket(&grid, {}),
         DemDomPacket(&grid, {{3, ortho}}),
         DemDomPacket(nullptr, {{1, ortho}, {2, ortho}}),
-        DdsPayload(1, 2, 3, dds, true, false),
-        DdsPayload(4, 5, 6, dds, false, true),
-        Deflate(block.data(), block.size()),
     };
+    const std::vector<Bytes> unusual = vt::fuzz::UnusualJpeg2000(256, 200.0f);
+    for (size_t i = 0; i + 1 < unusual.size(); i += 2)
+        packets.push_back(DemDomPacket(nullptr, {{4, unusual[i]}, {5, unusual[i + 1]}}));
+    std::vector<Bytes> seeds = vt::fuzz::WithSelectors(packets, 8);
+    const std::vector<Bytes> others = vt::fuzz::WithSelectors(
+        {DdsPayload(1, 2, 3, dds, true, false), DdsPayload(4, 5, 6, dds, false, true), Deflate(block.data(), block.size())},
+        1);
+    seeds.insert(seeds.end(), others.begin(), others.end());
+    return seeds;
 }

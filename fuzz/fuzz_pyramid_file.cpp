@@ -20,12 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             double l, t, w, h;
             reader.GetImageGeoInfo(l, t, w, h);
             reader.GetFileGeoInfo(l, t, w, h);
-            int levels = std::min(reader.GetMaxLevel(), 3);
+            int levels = std::min(reader.GetMaxLevel(), vt::fuzz::kMaxLevels);
             for (int level = 0; level < levels; ++level)
                 for (int y = 0; y < (1 << level); ++y)
                     for (int x = 0; x < (1 << level); ++x) {
                         int tileSize = 0;
-                        if (!reader.GetBlockImageSize(level, x, y, tileSize) || tileSize <= 0 || tileSize > (1 << 20))
+                        if (!reader.GetBlockImageSize(level, x, y, tileSize) || tileSize <= 0 ||
+                            tileSize > vt::fuzz::kMaxTileBytes)
                             continue;
                         std::vector<uint8_t> buffer(static_cast<size_t>(tileSize));
                         reader.GetImage(level, x, y, buffer.data(), tileSize);

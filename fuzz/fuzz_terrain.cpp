@@ -3,20 +3,23 @@
 #include "SeedContent.h"
 #include "Veltrane.h"
 
+// The variant picks the terrain image's output: 5:6:5, RGB, and RGBA and
+// DXT1 (both of which give the DXT1 chain).
+constexpr int kTerrainTypes[] = {OutputRGB565, OutputRGB, OutputRGBA, OutputDXT1};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> input = vt::fuzz::ExactCopy(data, size);
-    uint8_t* p = input.data();
-    unsigned long n = input.size();
+    vt::fuzz::Selected in = vt::fuzz::Select(data, size);
+    uint8_t* p = in.payload.data();
+    unsigned long n = in.payload.size();
     CVeltrane reader;
     if (n >= 5) {  // the version copy takes no length: five bytes it must have
         uint8_t version[6] = {};
         reader.GetTerrianVersion(p, version);
     }
-    for (int type : {4, 3, 5}) {  // 5:6:5, RGB, and RGBA (which gives the DXT1 chain)
-        unsigned long bytes = type == OutputRGB565 ? 256 * 256 * 2 : type == OutputRGB ? 256 * 256 * 3 : 43704;
-        std::vector<uint8_t> destination(bytes);
-        reader.DecodeImageTerrian(p, n, destination.data(), static_cast<OutputType>(type));
-    }
+    const int type = kTerrainTypes[in.variant % 4];
+    const unsigned long bytes = type == OutputRGB565 ? 256 * 256 * 2 : type == OutputRGB ? 256 * 256 * 3 : 43704;
+    std::vector<uint8_t> destination(bytes);
+    reader.DecodeImageTerrian(p, n, destination.data(), static_cast<OutputType>(type));
     using SizeGetter = int (CVeltrane::*)(unsigned char*, unsigned long);
     using BufferGetter = bool (CVeltrane::*)(unsigned char*, unsigned long, unsigned char*);
     const std::pair<SizeGetter, BufferGetter> sections[] = {
@@ -43,9 +46,12 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     for (size_t i = 0; i < road.size(); ++i) road[i] = static_cast<uint8_t>(3 * i);
     for (size_t i = 0; i < heights.size(); ++i) heights[i] = static_cast<uint8_t>(i / 5);
     const std::array<uint8_t, 5> version = {'T', 'R', '0', '1', '0'};
-    return {
+    std::vector<Bytes> payloads = {
         TerrainPayload(version, j2k, {&indices, &indices, &indices, &road, &heights}),
         TerrainPayload(version, j2k, {nullptr, nullptr, nullptr, nullptr, &heights}),
         TerrainPayload(version, j2k, {&indices, nullptr, &indices, nullptr, nullptr}),
     };
+    for (const Bytes& stream : vt::fuzz::UnusualJpeg2000(256, 200.0f))
+        payloads.push_back(TerrainPayload(version, stream, {nullptr, nullptr, nullptr, nullptr, nullptr}));
+    return vt::fuzz::WithSelectors(payloads, 4);
 }

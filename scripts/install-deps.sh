@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need.
-# Idempotent: packages already present are not fetched again.
+# Idempotent: packages already present are not fetched again. Arguments name
+# further packages a script needs besides (scripts/fuzz.sh: clang).
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   default-jdk-headless libjna-java imagemagick
   libgdal-dev gdal-bin python3-gdal python3-rasterio python3-numpy python3-pytest
   python3-distributed python3-dask python3-tqdm
+  "$@"
 )
 
 missing=()
