@@ -17,7 +17,6 @@ namespace gdal {
 
 namespace {
 
-constexpr int kPayloadsToExamine = 4;
 constexpr int kHeaderAndFirstEntry = 332;
 
 bool IsElevationName(const char* name) { return STARTS_WITH_CI(name, kElevationPrefix); }
@@ -42,48 +41,43 @@ int Identify(GDALOpenInfo* info) {
     return TRUE;
 }
 
-// Decides how to read the file: the payload kind (open option KIND, or a
-// guess from the first payloads, coarsest level first), whether the payloads
-// carry alpha, and the side of the elevation grids.
+// Decides how to read the file: the payload kind (open option KIND, or the
+// command-line tool's guess from the first payloads, coarsest level first),
+// whether the payloads carry alpha, and the side of the elevation grids.
 bool ResolveView(GDALOpenInfo* info, PyramidView& view, std::string& source, std::string& why) {
     SharedPyramid& file = *view.file;
     const char* kindOption = CSLFetchNameValue(info->papszOpenOptions, "KIND");
-    if (kindOption != nullptr && !ParseKind(kindOption, view.kind)) {
+    Kind named = Kind::Auto;
+    if (kindOption != nullptr && (!kind::ParseKind(kindOption, named) || named == Kind::Terrain)) {
         why = std::string("unknown KIND=") + kindOption + " (image, image2, dem, dom or dds)";
         return false;
     }
     view.orthophoto = atoi(CSLFetchNameValueDef(info->papszOpenOptions, "ORTHOPHOTO", "-1"));
 
-    std::vector<Bytes> examined;
-    const int levels = file.header().maxLevel;
-    for (int level = 0; level < levels && examined.size() < kPayloadsToExamine; ++level)
-        for (int y = 0; y < (1 << level) && examined.size() < kPayloadsToExamine; ++y)
-            for (int x = 0; x < (1 << level) && examined.size() < kPayloadsToExamine; ++x) {
-                Bytes payload;
-                std::string damage;
-                if (file.ReadTile(level, x, y, payload, damage) == SharedPyramid::TileStatus::Ok)
-                    examined.push_back(std::move(payload));
-            }
-    if (kindOption != nullptr) {
+    std::vector<Bytes> examined =
+        kind::FirstPayloads(file.header().maxLevel, [&file](int level, int x, int y, Bytes& payload) {
+            std::string damage;
+            return file.ReadTile(level, x, y, payload, damage) == SharedPyramid::TileStatus::Ok;
+        });
+    if (named != Kind::Auto) {
+        view.kind = named;
         source = "open option KIND";
     } else if (examined.empty()) {
+        view.kind = Kind::Image;
         source = "no payload to tell from; taken as image";
     } else {
-        bool found = false;
-        for (Bytes& payload : examined) {
-            Kind kind;
-            if (!GuessPayloadKind(file.library(), payload, kind)) continue;
-            // Packets with and without a grid may mix; a grid anywhere makes it dem.
-            if (!found || (view.kind == Kind::Dom && kind == Kind::Dem)) view.kind = kind;
-            found = true;
-        }
-        if (!found) {
-            why = "cannot tell the payload kind from the first " + std::to_string(examined.size()) +
-                  " payloads (terrain payloads are read by the terrain edition, which this driver does not "
-                  "load); name it with the open option KIND=image|image2|dem|dom|dds";
+        view.kind = kind::GuessKindOf(examined);
+        const std::string looked = "the first " + std::to_string(examined.size()) + " payloads";
+        if (view.kind == Kind::Terrain) {
+            why = looked + " are terrain payloads, read by the terrain edition, which this driver does not load";
             return false;
         }
-        source = "guessed from the first " + std::to_string(examined.size()) + " payloads";
+        if (view.kind == Kind::Auto) {
+            why = "cannot tell the payload kind from " + looked +
+                  "; name it with the open option KIND=image|image2|dem|dom|dds";
+            return false;
+        }
+        source = "guessed from " + looked;
     }
     for (Bytes& payload : examined) {
         view.alpha = view.alpha || PayloadHasAlpha(file.library(), view.kind, payload);
@@ -133,7 +127,7 @@ GDALDataset* Open(GDALOpenInfo* info) {
             dataset->SetMetadataItem("SUBDATASET_1_DESC", ("Elevation grids of " + path).c_str(), "SUBDATASETS");
         }
     }
-    dataset->SetMetadataItem("VELTRANE_KIND", KindName(view.kind));
+    dataset->SetMetadataItem("VELTRANE_KIND", kind::KindName(view.kind));
     dataset->SetMetadataItem("VELTRANE_KIND_SOURCE", source.c_str());
     dataset->SetDescription(info->pszFilename);
     if (elevation)

@@ -4,6 +4,7 @@
 
 #include "Image.h"
 #include "Payloads.h"
+#include "format/PayloadFormat.h"
 
 namespace vt {
 namespace gdal {
@@ -21,24 +22,25 @@ bool SizeIs(unsigned long width, unsigned long height, int tileWidth, int tileHe
 }
 
 // An image envelope may or may not start with the leading tag byte; the file
-// does not say which. Both placements are tried, without the byte first.
+// does not say which, the envelope's structure does.
 bool DecodeImageEnvelope(CVeltrane& library, Bytes& payload, int width, int height, TilePixels& pixels,
                          std::string& why) {
-    why = "it is not an image tile payload";
-    for (bool leadingByte : {false, true}) {
-        unsigned long channels = 0, w = 0, h = 0;
-        if (!library.GetCompressDataInfo(payload.data(), Length(payload), channels, w, h, leadingByte) ||
-            !SizeIs(w, h, width, height, why))
-            continue;
-        pixels.step = static_cast<int>(channels);
-        pixels.alpha = channels == 4 ? 3 : -1;
-        pixels.data.resize(static_cast<size_t>(width) * height * channels);
-        if (library.DecodeImage(payload.data(), Length(payload), pixels.data.data(),
-                                channels == 4 ? OutputRGBA : OutputRGB, leadingByte))
-            return true;
-        why = "its image does not decode";
+    const bool leadingByte = kind::ImageHasLeadingByte(payload.data(), payload.size());
+    unsigned long channels = 0, w = 0, h = 0;
+    if (!library.GetCompressDataInfo(payload.data(), Length(payload), channels, w, h, leadingByte)) {
+        why = "it is not an image tile payload";
+        return false;
     }
-    return false;
+    if (!SizeIs(w, h, width, height, why)) return false;
+    pixels.step = static_cast<int>(channels);
+    pixels.alpha = channels == 4 ? 3 : -1;
+    pixels.data.resize(static_cast<size_t>(width) * height * channels);
+    if (!library.DecodeImage(payload.data(), Length(payload), pixels.data.data(),
+                             channels == 4 ? OutputRGBA : OutputRGB, leadingByte)) {
+        why = "its image does not decode";
+        return false;
+    }
+    return true;
 }
 
 // Second-generation payloads decode to DXT mip chains only; the top level of
@@ -66,38 +68,24 @@ bool DecodeSecondGeneration(CVeltrane& library, Bytes& payload, int width, int h
 
 // A DDS payload: three descriptor values, then a DDS file (magic, 124-byte
 // header, texture data), possibly behind the leading tag byte.
-struct DdsTexture {
-    bool leadingByte = false;
-    unsigned long width = 0, height = 0;
-    bool dxt5 = false;
-};
-
-bool ReadDdsHeader(const Bytes& payload, DdsTexture& dds) {
-    for (size_t t : {0, 1}) {
-        const unsigned char* h = payload.data() + t + 12;
-        if (payload.size() < t + 140 || std::memcmp(h, "DDS ", 4) != 0 || payloads::GetU32(h + 4) != 124) continue;
-        dds.leadingByte = t == 1;
-        dds.height = payloads::GetU32(h + 12);
-        dds.width = payloads::GetU32(h + 16);
-        const unsigned char* fourCC = h + 84;
-        dds.dxt5 = std::memcmp(fourCC, "DXT5", 4) == 0;
-        return dds.dxt5 || std::memcmp(fourCC, "DXT1", 4) == 0;
-    }
-    return false;
+bool ReadDdsHeader(const Bytes& payload, bool& leadingByte, format::DdsFileHeader& dds) {
+    leadingByte = kind::DdsHasLeadingByte(payload.data(), payload.size());
+    return format::ReadDdsFileHeader(payload.data(), payload.size(), leadingByte, dds) == format::Refusal::kNone;
 }
 
 bool DecodeDds(CVeltrane& library, Bytes& payload, int width, int height, TilePixels& pixels, std::string& why) {
-    DdsTexture dds;
-    if (!ReadDdsHeader(payload, dds)) {
-        why = "it is not a DDS payload with a DXT1 or DXT5 texture";
+    bool leadingByte = false;
+    format::DdsFileHeader dds;
+    if (!ReadDdsHeader(payload, leadingByte, dds)) {
+        why = "it is not a DDS payload with a whole DXT1 or DXT5 texture";
         return false;
     }
-    if (!SizeIs(dds.width, dds.height, width, height, why)) return false;
-    size_t skipped = (dds.leadingByte ? 1 : 0) + 140;
-    Bytes texture(payload.size() - skipped);
-    if (texture.size() < payloads::DxtChainBytes(width, height, dds.dxt5, 1) ||
-        !library.DecodeDDSImage(payload.data(), Length(payload), texture.data(), dds.leadingByte)) {
-        why = "its texture data is cut short";
+    if (!SizeIs(static_cast<unsigned long>(dds.width), static_cast<unsigned long>(dds.height), width, height, why))
+        return false;
+    // The library copies everything behind the DDS file's start.
+    Bytes texture(static_cast<size_t>(dds.dataLength));
+    if (!library.DecodeDDSImage(payload.data(), Length(payload), texture.data(), leadingByte)) {
+        why = "its texture data does not copy";
         return false;
     }
     pixels.data = payloads::DecodeDxt(texture.data(), width, height, dds.dxt5).rgba;
@@ -129,26 +117,6 @@ bool DecodeOrthophoto(Bytes& payload, int width, int height, int id, TilePixels&
 
 }  // namespace
 
-const char* KindName(Kind kind) {
-    switch (kind) {
-        case Kind::Image: return "image";
-        case Kind::Image2: return "image2";
-        case Kind::Dem: return "dem";
-        case Kind::Dom: return "dom";
-        case Kind::Dds: return "dds";
-    }
-    return "";
-}
-
-bool ParseKind(const std::string& text, Kind& kind) {
-    for (Kind k : {Kind::Image, Kind::Image2, Kind::Dem, Kind::Dom, Kind::Dds})
-        if (text == KindName(k)) {
-            kind = k;
-            return true;
-        }
-    return false;
-}
-
 bool DecodeTilePixels(CVeltrane& library, Kind kind, Bytes& payload, int width, int height, int orthophoto,
                       TilePixels& pixels, std::string& why) {
     pixels = TilePixels();
@@ -158,7 +126,10 @@ bool DecodeTilePixels(CVeltrane& library, Kind kind, Bytes& payload, int width, 
         case Kind::Dds: return DecodeDds(library, payload, width, height, pixels, why);
         case Kind::Dem:
         case Kind::Dom: return DecodeOrthophoto(payload, width, height, orthophoto, pixels, why);
+        case Kind::Auto:
+        case Kind::Terrain: break;
     }
+    why = std::string("the driver does not decode ") + kind::KindDescription(kind);
     return false;
 }
 
@@ -166,14 +137,15 @@ bool PayloadHasAlpha(CVeltrane& library, Kind kind, Bytes& payload) {
     unsigned long channels = 0, w = 0, h = 0;
     switch (kind) {
         case Kind::Image:
-            return (library.GetCompressDataInfo(payload.data(), Length(payload), channels, w, h, false) ||
-                    library.GetCompressDataInfo(payload.data(), Length(payload), channels, w, h, true)) &&
+            return library.GetCompressDataInfo(payload.data(), Length(payload), channels, w, h,
+                                               kind::ImageHasLeadingByte(payload.data(), payload.size())) &&
                    channels == 4;
         case Kind::Image2:
             return library.GetNewCompressDataInfo(payload.data(), Length(payload), channels, w, h) && channels == 4;
         case Kind::Dds: {
-            DdsTexture dds;
-            return ReadDdsHeader(payload, dds) && dds.dxt5;
+            bool leadingByte = false;
+            format::DdsFileHeader dds;
+            return ReadDdsHeader(payload, leadingByte, dds) && dds.dxt5;
         }
         default: return false;
     }
@@ -206,30 +178,6 @@ bool DecodeElevationGrid(Bytes& payload, std::vector<float>& samples, int& n, st
     for (size_t i = 0; i < samples.size(); ++i) {
         std::uint32_t bits = payloads::GetU32(&grid[1 + 4 * i]);
         std::memcpy(&samples[i], &bits, 4);
-    }
-    return true;
-}
-
-// Stands in for the command-line tool's kind guessing until that is a
-// library of its own: asks the library's information members which layout
-// the payload fits, most particular layout first.
-bool GuessPayloadKind(CVeltrane& library, Bytes& payload, Kind& kind) {
-    DdsTexture dds;
-    unsigned long channels = 0, w = 0, h = 0;
-    int ids[256];
-    if (ReadDdsHeader(payload, dds)) {
-        kind = Kind::Dds;
-    } else if (CVeltrane::GetDEMBufferSize(payload.data(), Length(payload)) > 0) {
-        kind = Kind::Dem;
-    } else if (CVeltrane::GetDOMCount(payload.data(), Length(payload), ids) > 0) {
-        kind = Kind::Dom;
-    } else if (library.GetNewCompressDataInfo(payload.data(), Length(payload), channels, w, h) && channels == 4) {
-        kind = Kind::Image2;  // without alpha it is byte for byte an envelope behind a tag byte
-    } else if (library.GetCompressDataInfo(payload.data(), Length(payload), channels, w, h, false) ||
-               library.GetCompressDataInfo(payload.data(), Length(payload), channels, w, h, true)) {
-        kind = Kind::Image;
-    } else {
-        return false;
     }
     return true;
 }

@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "PayloadKind.h"
 #include "PyramidFile.h"
 
 namespace vt {
 namespace gdal {
 
-// What the payloads of a file are; the file does not record it.
-enum class Kind { Image, Image2, Dem, Dom, Dds };
-const char* KindName(Kind kind);
-bool ParseKind(const std::string& text, Kind& kind);
+// What the payloads of a file are; the file does not record it. The tool's
+// guess (tools/kind) tells it when the user does not; terrain payloads are
+// for the terrain edition, which the driver does not load.
+using kind::Kind;
 
 // A decoded tile: `step` bytes a pixel, interleaved, rows top to bottom, and
 // where in a pixel each color lies (alpha -1: opaque).
@@ -38,9 +39,6 @@ bool PayloadHasAlpha(CVeltrane& library, Kind kind, Bytes& payload);
 
 // The elevation grid of a DEM/DOM packet: n x n samples, row 0 north.
 bool DecodeElevationGrid(Bytes& payload, std::vector<float>& samples, int& n, std::string& why);
-
-// The kind that one payload's structure fits; false when none does.
-bool GuessPayloadKind(CVeltrane& library, Bytes& payload, Kind& kind);
 
 }  // namespace gdal
 }  // namespace vt

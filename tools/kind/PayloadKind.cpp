@@ -193,26 +193,36 @@ Kind GuessPayloadKind(const unsigned char* payload, std::uint64_t length) {
     return Kind::Auto;
 }
 
-Kind GuessFileKind(int levels, const TileReader& readTile, std::string& evidence) {
-    constexpr int kPayloadsLookedAt = 4;
-    int looked = 0;
-    Kind found = Kind::Auto;
+std::vector<std::vector<unsigned char>> FirstPayloads(int levels, const TileReader& readTile) {
+    constexpr std::size_t kPayloadsLookedAt = 4;
+    std::vector<std::vector<unsigned char>> found;
     std::vector<unsigned char> payload;
-    for (int level = 0; level < levels && level < 31 && looked < kPayloadsLookedAt; ++level) {
+    for (int level = 0; level < levels && level < 31 && found.size() < kPayloadsLookedAt; ++level) {
         const int n = 1 << level;
-        for (int y = 0; y < n && looked < kPayloadsLookedAt; ++y)
-            for (int x = 0; x < n && looked < kPayloadsLookedAt; ++x) {
+        for (int y = 0; y < n && found.size() < kPayloadsLookedAt; ++y)
+            for (int x = 0; x < n && found.size() < kPayloadsLookedAt; ++x) {
                 payload.clear();
-                if (!readTile(level, x, y, payload) || payload.empty()) continue;
-                const Kind kind = GuessPayloadKind(payload.data(), payload.size());
-                ++looked;
-                if (kind == Kind::Auto) continue;
-                // Packets with and without a grid may mix; a grid anywhere makes it "dem".
-                if (found == Kind::Auto || (found == Kind::Dom && kind == Kind::Dem)) found = kind;
+                if (readTile(level, x, y, payload) && !payload.empty()) found.push_back(payload);
             }
     }
-    evidence = looked == 0 ? "no readable payload" : "from the first " + std::to_string(looked) + " payloads";
     return found;
+}
+
+Kind GuessKindOf(const std::vector<std::vector<unsigned char>>& payloads) {
+    Kind found = Kind::Auto;
+    for (const std::vector<unsigned char>& payload : payloads) {
+        const Kind kind = GuessPayloadKind(payload.data(), payload.size());
+        if (kind == Kind::Auto) continue;
+        if (found == Kind::Auto || (found == Kind::Dom && kind == Kind::Dem)) found = kind;
+    }
+    return found;
+}
+
+Kind GuessFileKind(int levels, const TileReader& readTile, std::string& evidence) {
+    const std::vector<std::vector<unsigned char>> payloads = FirstPayloads(levels, readTile);
+    evidence = payloads.empty() ? "no readable payload"
+                                : "from the first " + std::to_string(payloads.size()) + " payloads";
+    return GuessKindOf(payloads);
 }
 
 }  // namespace kind

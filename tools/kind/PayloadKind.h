@@ -37,6 +37,14 @@ bool DdsHasLeadingByte(const unsigned char* payload, std::uint64_t length);
 // there is none or it cannot be read.
 using TileReader = std::function<bool(int level, int column, int row, std::vector<unsigned char>& payload)>;
 
+// The first present payloads of a pyramid of `levels` levels, coarsest
+// level first, row by row: the ones a guess looks at (at most 4).
+std::vector<std::vector<unsigned char>> FirstPayloads(int levels, const TileReader& readTile);
+
+// The kind a file's payloads look like; Auto when none fits. Packets with
+// and without a grid may mix in one file: a grid anywhere makes it Dem.
+Kind GuessKindOf(const std::vector<std::vector<unsigned char>>& payloads);
+
 // Looks at the first present payloads of a pyramid of `levels` levels,
 // coarsest first, and names the kind they look like; Auto when nothing fits.
 // `evidence` says what was looked at ("from the first 4 payloads").
