@@ -206,8 +206,56 @@ build)
   [ "$ae" = 0 ] || fail "lossless JPEG 2000 round trip differs in $ae pixels"
   run 0 "$VT" build "$CONTENT/board.jpg" -o board.vtp
   expect_out "720 x 477 image"
-  run 2 "$VT" build "$DIR/none.png" -o none.vtp
+  run 1 "$VT" build "$DIR/none.png" -o none.vtp
   no_file none.vtp
+  ;;
+
+gis)
+  # Georeferencing in and out through GDAL: a GeoTIFF's (and a PNG's world
+  # file's) placement and coordinate system carried into the pyramid, and
+  # the mosaic's GeoTIFF and PNG as gdalinfo reads them.
+  gdal_translate -q -a_srs EPSG:4326 -a_ullr 10 50 10.43 49.723 "$CONTENT/pier.png" geo.tif || fail "gdal_translate"
+  run 0 "$VT" build geo.tif -o geo.vtp
+  run 0 "$VT" info --json geo.vtp
+  expect_out '"imageExtent": {"west": 10, "north": 50'
+  expect_out 'GEOGCS\[\\"WGS 84\\"'
+  cp "$CONTENT/pier.png" world.png
+  printf '2\n0\n0\n-2\n501\n999\n' >world.pgw
+  run 0 "$VT" build world.png -o world.vtp
+  run 0 "$VT" info --json world.vtp
+  expect_out '"imageExtent": {"west": 500, "north": 1000, "east": 1360, "south": 446}'
+  # the UTM system of gdalsrsinfo fits the header in none of its forms
+  gdal_translate -q -a_srs EPSG:32633 -a_ullr 0 1000 430 723 "$CONTENT/pier.png" utm.tif || fail "gdal_translate"
+  run 1 "$VT" build utm.tif -o utm.vtp
+  expect_err "utm.tif: the projection text has [0-9]* bytes; the file header holds at most 255: a shorter WKT1 or ESRI form"
+  one_err_line
+  no_file utm.vtp
+
+  run 0 "$VT" mosaic geo.vtp 1 -o m.tif
+  gdalinfo m.tif >info.txt 2>&1 || fail "gdalinfo m.tif"
+  grep -q 'GEOGCRS\["WGS 84"' info.txt || fail "m.tif has no coordinate system: $(cat info.txt)"
+  grep -q 'Origin = (10.000000000000000,50.000000000000000)' info.txt || fail "m.tif origin: $(grep Origin info.txt)"
+  run 0 "$VT" mosaic geo.vtp 1 -o m.png
+  [ -s m.pgw ] && [ -s m.png.aux.xml ] || fail "no world file or auxiliary file beside m.png"
+  gdalinfo m.png >info.txt 2>&1 || fail "gdalinfo m.png"
+  grep -q 'GEOGCRS\["WGS 84"' info.txt || fail "m.png has no coordinate system: $(cat info.txt)"
+  grep -q 'Origin = (10.000000000000000,50.000000000000000)' info.txt || fail "m.png origin: $(grep Origin info.txt)"
+  # no projection text: a world file only, and stale side files gone
+  run 0 "$VT" build "$CONTENT/pier.png" -o plain.vtp --bounds 0 0 430 277
+  touch plain.prj plain.png.aux.xml
+  run 0 "$VT" mosaic plain.vtp 1 -o plain.png
+  [ -s plain.pgw ] || fail "no world file beside plain.png"
+  no_file plain.prj plain.png.aux.xml
+
+  # Refusals: bounds that a geographic system cannot hold, projection text
+  # longer than the header holds.
+  run 2 "$VT" build "$CONTENT/pier.png" -o x.vtp --bounds 170 80 200 100 --wkt 'GEOGCS["WGS 84",DATUM["WGS_1984",SPHEROID["WGS 84",6378137,298.257223563]],PRIMEM["Greenwich",0],UNIT["degree",0.0174532925199433]]'
+  expect_err "^veltrane: --bounds: latitude 100 lies outside -90 to 90"
+  one_err_line
+  run 2 "$VT" build "$CONTENT/pier.png" -o x.vtp --wkt "$(gdalsrsinfo --single-line -o wkt1 EPSG:32633)"
+  expect_err "^veltrane: the projection text has [0-9]* bytes; the file header holds at most 255: a shorter WKT1 or ESRI form of the same coordinate system is needed"
+  one_err_line
+  no_file x.vtp
   ;;
 
 elevation)

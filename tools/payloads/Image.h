@@ -24,12 +24,7 @@ struct Image {
     bool empty() const { return width <= 0 || height <= 0; }
 };
 
-// Reads a PNG (any color type; alpha kept) or a JPEG file. On failure returns
-// false and puts a one-line reason into `error`.
-bool ReadImageFile(const std::string& path, Image& image, std::string& error);
-
-// Encodes an RGBA image as PNG (RGBA, or RGB when `keepAlpha` is false).
-bool EncodePng(const Image& image, bool keepAlpha, std::vector<uint8_t>& png);
+// Image files are read and written by tools/imagefile.
 
 // Pixel conversions from the library's layouts.
 Image FromBgr(const uint8_t* bgr, int width, int height);

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Common.h"
+#include "ImageFile.h"
 
 namespace vt {
 namespace cli {
@@ -35,7 +36,8 @@ int RunExtract(const ExtractOptions& o) {
         Image image;
         if (!DecodeTileImage(kind, payload, tile, o.id, image, why)) Fail(kExitFinding, where + ": " + why);
         Bytes png;
-        if (!payloads::EncodePng(image, true, png)) Fail(kExitFinding, o.output + ": PNG encoding failed");
+        if (!imagefile::EncodeImage(imagefile::Format::Png, image, nullptr, "", png, why))
+            Fail(kExitFinding, o.output + ": " + why);
         WriteOutput(o.output, png);
         std::printf("wrote %s: %d x %d PNG of %s\n", o.output.c_str(), image.width, image.height, where.c_str());
     } else if (ext == ".dds") {

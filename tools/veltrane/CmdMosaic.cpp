@@ -1,12 +1,16 @@
-// veltrane mosaic FILE LEVEL -o OUT.png: every tile of a level in one image,
-// cropped to the image's extent, with a world file (.pgw) and the projection
-// (.prj) beside it so that GIS programs place it.
+// veltrane mosaic FILE LEVEL -o OUT.png|OUT.tif: every tile of a level in one
+// image, cropped to the image's extent, placed on the map for GIS programs:
+// a GeoTIFF carries its georeferencing and coordinate system inside; a PNG
+// has a world file (.pgw) beside it, and when the file names a coordinate
+// system, the projection (.prj) and GDAL's auxiliary file (.png.aux.xml),
+// which is where GDAL and QGIS look for a PNG's coordinate system.
 #include <cstdio>
 #include <cstring>
 
 #include <CLI/CLI.hpp>
 
 #include "Common.h"
+#include "ImageFile.h"
 
 namespace vt {
 namespace cli {
@@ -24,7 +28,13 @@ std::string Sibling(const std::string& path, const std::string& extension) {
 }
 
 int RunMosaic(const MosaicOptions& o) {
-    if (Extension(o.output) != ".png") Fail(kExitUsage, o.output + ": the mosaic is written as PNG (name it .png)");
+    const std::string ext = Extension(o.output);
+    const bool tiff = ext == ".tif" || ext == ".tiff";
+    if (ext != ".png" && !tiff)
+        Fail(kExitUsage, o.output + ": the mosaic is written as PNG or GeoTIFF (name it .png or .tif)");
+    const imagefile::Format format = tiff ? imagefile::Format::GeoTiff : imagefile::Format::Png;
+    if (!imagefile::Writes(format))
+        Fail(kExitUsage, o.output + ": this build of the tool writes the mosaic as PNG only (it has no GDAL)");
     OpenPyramid open = OpenTiles(o, [&o](const Pyramid& p) { p.CheckTileAddress(o.level, 0, 0); });
     Pyramid& pyramid = *open.pyramid;
     const Kind kind = open.kind;
@@ -33,7 +43,7 @@ int RunMosaic(const MosaicOptions& o) {
     pyramid.LevelImageSize(o.level, width, height);
     if (static_cast<double>(width) * height > 256.0 * 1024 * 1024)
         Fail(kExitUsage, o.file + ": level " + std::to_string(o.level) + " is " + std::to_string(width) + " x " +
-                             std::to_string(height) + " pixels, too large for one PNG; pick a coarser level");
+                             std::to_string(height) + " pixels, too large for one image; pick a coarser level");
     Image mosaic(width, height);  // transparent where nothing is drawn
     int n = 1 << o.level, drawn = 0, missing = 0, bad = 0;
     for (int y = 0; y < n && y * tile < height; ++y) {
@@ -58,21 +68,32 @@ int RunMosaic(const MosaicOptions& o) {
             ++drawn;
         }
     }
-    Bytes png;
-    if (!payloads::EncodePng(mosaic, true, png)) Fail(kExitFinding, o.output + ": PNG encoding failed");
-
-    // World file: pixel size across, two rotation terms, pixel size down
-    // (negative: rows run south), then the centre of the top-left pixel.
-    double px = pyramid.LevelPixelX(o.level), py = pyramid.LevelPixelY(o.level);
     const PyramidHeader& h = pyramid.header();
-    std::string world = FormatDouble(px) + "\n0\n0\n" + FormatDouble(-py) + "\n" + FormatDouble(h.minX + px / 2) +
-                        "\n" + FormatDouble(h.maxY - py / 2) + "\n";
-    std::string pgw = Sibling(o.output, ".pgw"), prj = Sibling(o.output, ".prj");
-    WriteOutputText(pgw, world);
-    WriteOutputText(prj, std::string(h.wktPrj) + "\n");
-    WriteOutput(o.output, png);
-    std::printf("wrote %s: %d x %d pixels from %d tiles of level %d (%d missing, %d unreadable), with %s and %s\n",
-                o.output.c_str(), width, height, drawn, o.level, missing, bad, pgw.c_str(), prj.c_str());
+    const imagefile::Placement placement{h.minX, h.maxY, pyramid.LevelPixelX(o.level), pyramid.LevelPixelY(o.level)};
+    const std::string wkt = h.wktPrj;
+    Bytes encoded;
+    std::string why;
+    if (!imagefile::EncodeImage(format, mosaic, &placement, wkt, encoded, why)) Fail(kExitFinding, o.output + ": " + why);
+
+    // Side files: those of an earlier mosaic of the same name go, since GIS
+    // programs would take them for this one's.
+    const std::string aux = o.output + ".aux.xml", prj = Sibling(o.output, ".prj"), pgw = Sibling(o.output, ".pgw");
+    std::remove(aux.c_str());
+    std::string sideFiles;
+    if (!tiff) {
+        std::remove(prj.c_str());
+        WriteOutputText(pgw, imagefile::WorldFileText(placement));
+        sideFiles = pgw;
+        if (!wkt.empty()) {
+            WriteOutputText(prj, wkt + "\n");
+            WriteOutputText(aux, imagefile::AuxiliaryXmlText(wkt));
+            sideFiles += ", " + prj + " and " + aux;
+        }
+    }
+    WriteOutput(o.output, encoded);
+    std::printf("wrote %s: %d x %d pixels from %d tiles of level %d (%d missing, %d unreadable)%s%s\n",
+                o.output.c_str(), width, height, drawn, o.level, missing, bad, sideFiles.empty() ? "" : ", with ",
+                sideFiles.c_str());
     if (bad > 0) {
         Say(o.file + ": " + std::to_string(bad) + " tile(s) of level " + std::to_string(o.level) +
             " could not be read; they are transparent in the mosaic");
@@ -86,10 +107,12 @@ int RunMosaic(const MosaicOptions& o) {
 Command AddMosaic(CLI::App& app) {
     auto o = std::make_shared<MosaicOptions>();
     CLI::App* sub = app.add_subcommand(
-        "mosaic", "Stitch every tile of a level into one PNG with a .pgw world file and a .prj beside it");
+        "mosaic",
+        "Stitch every tile of a level into one GeoTIFF, or a PNG with a world file (.pgw) and its coordinate system "
+        "(.prj, .png.aux.xml) beside it");
     AddTileOptions(sub, *o, "auto|image|image2|dem|dom|terrain|dds");
     sub->add_option("LEVEL", o->level, "level (0 is the coarsest)")->required();
-    sub->add_option("-o,--output", o->output, "output PNG")->required();
+    sub->add_option("-o,--output", o->output, "output image: .tif (GeoTIFF) or .png")->required();
     sub->add_option("--id", o->id, "orthophoto id of DEM/DOM packets (default: the first)");
     return {sub, [o] { return RunMosaic(*o); }};
 }
