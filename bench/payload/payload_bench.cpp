@@ -10,17 +10,10 @@
 #include <vector>
 
 #include <turbojpeg.h>
-#include <zlib.h>
-
-#define STB_DXT_STATIC
-#define STB_DXT_IMPLEMENTATION
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#include "stb_dxt.h"
-#pragma GCC diagnostic pop
 
 #include "CompactJpeg.h"
 #include "J2kEncode.h"
+#include "PeerPipeline.h"
 #include "Veltrane.h"
 #include "dxt/DxtEncoder.h"
 #include "payload/PayloadTestSupport.h"
@@ -85,55 +78,16 @@ void BM_Ours_Jpeg_Dxt1Chain(benchmark::State& s) { DecodeOurs(s, Tile().plainPay
 void BM_Ours_Jpeg_RGB(benchmark::State& s) { DecodeOurs(s, Tile().plainPayload, OutputRGB, kPixels * 3); }
 void BM_Ours_J2k_RGB(benchmark::State& s) { DecodeOurs(s, Tile().j2kPayload, OutputRGB, kPixels * 3); }
 
-// ---- the peer pipeline --------------------------------------------------
+// ---- the peer pipeline (PeerPipeline.h) --------------------------------
 
-void PeerJpeg(tjhandle tj, const Bytes& jpeg, unsigned char* pixels, int format, int pixelBytes) {
-    if (tjDecompress2(tj, jpeg.data(), static_cast<unsigned long>(jpeg.size()), pixels, kSide, kSide * pixelBytes,
-                      kSide, format, 0) != 0) {
-        std::abort();
-    }
+using vt_bench::PeerStbChain;
+
+void PeerJpeg(tjhandle tj, const Bytes& jpeg, unsigned char* pixels, int pixelBytes) {
+    vt_bench::PeerJpeg(tj, jpeg, kSide, kSide, pixels, pixelBytes);
 }
 
 void PeerInflateAlpha(const Bytes& alpha, unsigned char* plane, unsigned char* pixels) {
-    uLongf n = kPixels;
-    if (uncompress(plane, &n, alpha.data(), static_cast<uLong>(alpha.size())) != Z_OK || n != kPixels) std::abort();
-    for (std::size_t i = 0; i < kPixels; ++i) pixels[4 * i + 3] = plane[i];
-}
-
-// stb_dxt over every level, each level the 2 x 2 average of the one before
-// (into a second buffer, as a straightforward host would write it).
-void PeerStbChain(unsigned char* pixels, unsigned char* half, unsigned char* out, bool dxt5) {
-    int side = kSide;
-    unsigned char* level = pixels;
-    while (true) {
-        for (int by = 0; by < side; by += 4) {
-            for (int bx = 0; bx < side; bx += 4) {
-                unsigned char block[64];
-                for (int y = 0; y < 4; ++y) {
-                    for (int x = 0; x < 4; ++x) {
-                        const int sx = bx + x < side ? bx + x : side - 1, sy = by + y < side ? by + y : side - 1;
-                        std::memcpy(block + (y * 4 + x) * 4, level + (static_cast<std::size_t>(sy) * side + sx) * 4, 4);
-                    }
-                }
-                stb_compress_dxt_block(out, block, dxt5 ? 1 : 0, STB_DXT_NORMAL);
-                out += dxt5 ? 16 : 8;
-            }
-        }
-        if (side == 1) break;
-        const int next = side / 2;
-        for (int y = 0; y < next; ++y) {
-            for (int x = 0; x < next; ++x) {
-                for (int c = 0; c < 4; ++c) {
-                    const unsigned char* p = level + (static_cast<std::size_t>(2 * y) * side + 2 * x) * 4 + c;
-                    half[(static_cast<std::size_t>(y) * next + x) * 4 + c] =
-                        static_cast<unsigned char>((p[0] + p[4] + p[side * 4] + p[side * 4 + 4]) >> 2);
-                }
-            }
-        }
-        std::memcpy(pixels, half, static_cast<std::size_t>(next) * next * 4);
-        level = pixels;
-        side = next;
-    }
+    vt_bench::PeerInflateAlpha(alpha, plane, pixels, kPixels);
 }
 
 struct Peer {
@@ -148,9 +102,9 @@ struct Peer {
 void BM_Peer_JpegAlpha_Dxt5Chain(benchmark::State& state) {
     Peer p;
     for (auto _ : state) {
-        PeerJpeg(p.tj, Tile().standard, p.pixels.data(), TJPF_BGRA, 4);
+        PeerJpeg(p.tj, Tile().standard, p.pixels.data(), 4);
         PeerInflateAlpha(Tile().alpha, p.plane.data(), p.pixels.data());
-        PeerStbChain(p.pixels.data(), p.half.data(), p.out.data(), true);
+        PeerStbChain(p.pixels.data(), p.half.data(), kSide, p.out.data(), true);
         benchmark::DoNotOptimize(p.out.data());
     }
     state.SetItemsProcessed(state.iterations());
@@ -159,8 +113,8 @@ void BM_Peer_JpegAlpha_Dxt5Chain(benchmark::State& state) {
 void BM_Peer_Jpeg_Dxt1Chain(benchmark::State& state) {
     Peer p;
     for (auto _ : state) {
-        PeerJpeg(p.tj, Tile().standard, p.pixels.data(), TJPF_BGRA, 4);
-        PeerStbChain(p.pixels.data(), p.half.data(), p.out.data(), false);
+        PeerJpeg(p.tj, Tile().standard, p.pixels.data(), 4);
+        PeerStbChain(p.pixels.data(), p.half.data(), kSide, p.out.data(), false);
         benchmark::DoNotOptimize(p.out.data());
     }
     state.SetItemsProcessed(state.iterations());
@@ -169,7 +123,7 @@ void BM_Peer_Jpeg_Dxt1Chain(benchmark::State& state) {
 void BM_Peer_Jpeg_RGB(benchmark::State& state) {
     Peer p;
     for (auto _ : state) {
-        PeerJpeg(p.tj, Tile().standard, p.pixels.data(), TJPF_BGR, 3);
+        PeerJpeg(p.tj, Tile().standard, p.pixels.data(), 3);
         benchmark::DoNotOptimize(p.pixels.data());
     }
     state.SetItemsProcessed(state.iterations());
@@ -186,11 +140,11 @@ void BM_PeerPart_Inflate(benchmark::State& state) {
 
 void BM_PeerPart_StbDxt5Chain(benchmark::State& state) {
     Peer p;
-    PeerJpeg(p.tj, Tile().standard, p.pixels.data(), TJPF_BGRA, 4);
+    PeerJpeg(p.tj, Tile().standard, p.pixels.data(), 4);
     const Bytes decoded = p.pixels;
     for (auto _ : state) {
         std::memcpy(p.pixels.data(), decoded.data(), decoded.size());
-        PeerStbChain(p.pixels.data(), p.half.data(), p.out.data(), true);
+        PeerStbChain(p.pixels.data(), p.half.data(), kSide, p.out.data(), true);
         benchmark::DoNotOptimize(p.out.data());
     }
     state.SetItemsProcessed(state.iterations());
