@@ -26,10 +26,7 @@ inline void CJpegDecoder::InverseDct(const int16_t* coefficients, bool hasAc, ui
 
 template <class Kernels, int BytesPerPixel>
 inline void CJpegDecoder::ConvertMcu(const uint8_t* samples, uint8_t* pixels, size_t stride) {
-    if (BytesPerPixel == 3)
-        Kernels::ConvertMcu24(samples, kColorTables, pixels, stride);
-    else
-        Kernels::ConvertMcu32(samples, kColorTables, pixels, stride);
+    Kernels::template ConvertMcu<BytesPerPixel>(samples, kColorTables, pixels, stride);
 }
 
 template <class Kernels, int BytesPerPixel>
@@ -80,28 +77,30 @@ bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* 
     return true;
 }
 
-bool CJpegDecoder::DecodeImage24(const unsigned char* entropyData, unsigned char* destination) {
+// The form is chosen once per image: AVX2 where the processor-feature mask
+// has it, else SSE2, else portable.
+template <int BytesPerPixel>
+bool CJpegDecoder::DecodeImageAnyForm(const unsigned char* entropyData, unsigned char* destination) {
 #if VT_HAVE_AVX2
-    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) return DecodeImage<Avx2Kernels, 3>(entropyData, destination);
+    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) return DecodeImage<Avx2Kernels, BytesPerPixel>(entropyData, destination);
 #endif
-    return DecodeImage<PortableKernels, 3>(entropyData, destination);
+#if VT_HAVE_SSE2
+    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuSse2)) return DecodeImage<Sse2Kernels, BytesPerPixel>(entropyData, destination);
+#endif
+    return DecodeImage<PortableKernels, BytesPerPixel>(entropyData, destination);
+}
+
+bool CJpegDecoder::DecodeImage16(const unsigned char* entropyData, unsigned char* destination) {
+    return DecodeImageAnyForm<2>(entropyData, destination);
+}
+
+bool CJpegDecoder::DecodeImage24(const unsigned char* entropyData, unsigned char* destination) {
+    return DecodeImageAnyForm<3>(entropyData, destination);
 }
 
 bool CJpegDecoder::DecodeImage32(const unsigned char* entropyData, unsigned char* destination) {
-#if VT_HAVE_AVX2
-    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) return DecodeImage<Avx2Kernels, 4>(entropyData, destination);
-#endif
-    return DecodeImage<PortableKernels, 4>(entropyData, destination);
+    return DecodeImageAnyForm<4>(entropyData, destination);
 }
-
-// Every form is instantiated here, so that tests can run the portable form
-// on a processor where the dispatch above would choose the SIMD one.
-template bool CJpegDecoder::DecodeImage<PortableKernels, 3>(const unsigned char*, unsigned char*);
-template bool CJpegDecoder::DecodeImage<PortableKernels, 4>(const unsigned char*, unsigned char*);
-#if VT_HAVE_AVX2
-template bool CJpegDecoder::DecodeImage<Avx2Kernels, 3>(const unsigned char*, unsigned char*);
-template bool CJpegDecoder::DecodeImage<Avx2Kernels, 4>(const unsigned char*, unsigned char*);
-#endif
 
 }  // namespace jpeg
 }  // namespace vt

@@ -36,8 +36,11 @@ public:
     // be decoded. The other tables are constants shared by every decoder
     // (jpeg/JpegTables.h).
     bool ReadHeader(const unsigned char* stream, int streamLength, int& width, int& height, int& headerLength);
-    // Decode the whole image as blue-green-red (24) or blue-green-red-255
-    // (32) pixels, rows top to bottom. `entropyData` = stream + headerLength.
+    // Decode the whole image as blue-green-red (24), blue-green-red-255 (32)
+    // or 5:6:5 (16: blue >> 3 in bits 15-11, green >> 2 in 10-5, red >> 3 in
+    // 4-0, low byte first) pixels, rows top to bottom. `entropyData` =
+    // stream + headerLength. The 16-bit pixels are the 24-bit ones packed.
+    bool DecodeImage16(const unsigned char* entropyData, unsigned char* destination);
     bool DecodeImage24(const unsigned char* entropyData, unsigned char* destination);
     bool DecodeImage32(const unsigned char* entropyData, unsigned char* destination);
 
@@ -76,7 +79,7 @@ private:
     bool DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex);
 
     // Reconstruction (JpegDecoder.cpp). `Kernels` selects the portable or
-    // the SIMD form of the inverse DCT and of the color conversion.
+    // a SIMD form of the inverse DCT and of the color conversion.
     template <class Kernels>
     void InverseDct(const int16_t* coefficients, bool hasAc, uint8_t* samples, int blockIndex);
     template <class Kernels, int BytesPerPixel>
@@ -85,6 +88,8 @@ private:
     void DecodeMcu(uint8_t* pixels, size_t stride);
     template <class Kernels, int BytesPerPixel>
     bool DecodeImage(const unsigned char* entropyData, unsigned char* destination);
+    template <int BytesPerPixel>
+    bool DecodeImageAnyForm(const unsigned char* entropyData, unsigned char* destination);
 
     uint16_t quality;
     uint16_t qualityScale;

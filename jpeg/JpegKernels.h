@@ -8,8 +8,10 @@
 //   wrap-around, so that damaged data gives defined (if meaningless) pixels.
 //   Output sample = clamp(((x >> 5) read as a 10-bit signed number) + 128).
 // ConvertMcu*: one 16x16 MCU from its six sample blocks (Y0 Y1 Y2 Y3 Cb Cr,
-//   chroma replicated over 2x2 pixels) to B,G,R (24) or B,G,R,255 (32) with
-//   the JFIF equations in 16.16 fixed point, rounding by adding one half:
+//   chroma replicated over 2x2 pixels) to B,G,R (24), B,G,R,255 (32) or
+//   5:6:5 words (16: B >> 3 in bits 15-11, G >> 2 in 10-5, R >> 3 in 4-0,
+//   low byte first) with the JFIF equations in 16.16 fixed point, rounding
+//   by adding one half:
 //     B = Y + ((116130 (Cb-128) + 32768) >> 16)
 //     G = Y + ((-22554 (Cb-128) + 32768 - 46802 (Cr-128)) >> 16)
 //     R = Y + ((91881 (Cr-128) + 32768) >> 16),   each clamped to 0..255.
@@ -41,6 +43,7 @@ inline constexpr ColorTables kColorTables{kColorConversion.crToR, kColorConversi
 
 void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t* rangeLimit,
                         uint8_t* samples);
+void ConvertMcu16Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu24Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu32Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 
@@ -52,38 +55,47 @@ constexpr int32_t kFix1_414213562 = 362;
 constexpr int32_t kFix1_847759065 = 473;
 constexpr int32_t kFix2_613125930 = 669;
 
+#if VT_HAVE_SSE2
+void InverseDctSse2(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t* rangeLimit,
+                    uint8_t* samples);
+void ConvertMcu16Sse2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
+void ConvertMcu24Sse2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
+void ConvertMcu32Sse2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
+#endif
 #if VT_HAVE_AVX2
 void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t* rangeLimit,
                     uint8_t* samples);
+void ConvertMcu16Avx2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu24Avx2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu32Avx2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 #endif
 
-// The two forms as template arguments of the decoder's MCU loop.
-struct PortableKernels {
-    static void InverseDct(const int16_t* c, const uint16_t* m, const uint8_t* r, uint8_t* s) {
-        InverseDctPortable(c, m, r, s);
-    }
-    static void ConvertMcu24(const uint8_t* s, const ColorTables& t, uint8_t* p, size_t stride) {
-        ConvertMcu24Portable(s, t, p, stride);
-    }
-    static void ConvertMcu32(const uint8_t* s, const ColorTables& t, uint8_t* p, size_t stride) {
-        ConvertMcu32Portable(s, t, p, stride);
+using InverseDctFn = void (*)(const int16_t*, const uint16_t*, const uint8_t*, uint8_t*);
+using ConvertMcuFn = void (*)(const uint8_t*, const ColorTables&, uint8_t*, size_t);
+
+// The forms as template arguments of the decoder's MCU loop (the functions
+// are template arguments, so the calls are direct). ConvertMcu<N> converts
+// to N bytes per pixel.
+template <InverseDctFn Idct, ConvertMcuFn Convert16, ConvertMcuFn Convert24, ConvertMcuFn Convert32>
+struct Kernels {
+    static void InverseDct(const int16_t* c, const uint16_t* m, const uint8_t* r, uint8_t* s) { Idct(c, m, r, s); }
+    template <int BytesPerPixel>
+    static void ConvertMcu(const uint8_t* s, const ColorTables& t, uint8_t* p, size_t stride) {
+        if (BytesPerPixel == 2)
+            Convert16(s, t, p, stride);
+        else if (BytesPerPixel == 3)
+            Convert24(s, t, p, stride);
+        else
+            Convert32(s, t, p, stride);
     }
 };
 
+using PortableKernels = Kernels<InverseDctPortable, ConvertMcu16Portable, ConvertMcu24Portable, ConvertMcu32Portable>;
+#if VT_HAVE_SSE2
+using Sse2Kernels = Kernels<InverseDctSse2, ConvertMcu16Sse2, ConvertMcu24Sse2, ConvertMcu32Sse2>;
+#endif
 #if VT_HAVE_AVX2
-struct Avx2Kernels {
-    static void InverseDct(const int16_t* c, const uint16_t* m, const uint8_t* r, uint8_t* s) {
-        InverseDctAvx2(c, m, r, s);
-    }
-    static void ConvertMcu24(const uint8_t* s, const ColorTables& t, uint8_t* p, size_t stride) {
-        ConvertMcu24Avx2(s, t, p, stride);
-    }
-    static void ConvertMcu32(const uint8_t* s, const ColorTables& t, uint8_t* p, size_t stride) {
-        ConvertMcu32Avx2(s, t, p, stride);
-    }
-};
+using Avx2Kernels = Kernels<InverseDctAvx2, ConvertMcu16Avx2, ConvertMcu24Avx2, ConvertMcu32Avx2>;
 #endif
 
 }  // namespace jpeg

@@ -12,48 +12,21 @@
 
 #include <immintrin.h>
 
+#include "jpeg/JpegKernelsSimd.h"
+
 namespace vt {
 namespace jpeg {
 namespace {
 
-// x * c, low 32 bits (wrapping exactly like the portable form), then an
-// arithmetic shift by the 8 fractional bits of c.
-inline __m256i Mul(__m256i x, int32_t c) {
-    return _mm256_srai_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(c)), 8);
-}
-
-// The AAN butterfly on eight vectors; lane j of v[i] is input i of the j-th
-// one-dimensional transform.
-inline void Butterfly(__m256i v[8]) {
-    const __m256i t10 = _mm256_add_epi32(v[0], v[4]);
-    const __m256i t11 = _mm256_sub_epi32(v[0], v[4]);
-    const __m256i t13 = _mm256_add_epi32(v[2], v[6]);
-    const __m256i t12 = _mm256_sub_epi32(Mul(_mm256_sub_epi32(v[2], v[6]), kFix1_414213562), t13);
-    const __m256i e0 = _mm256_add_epi32(t10, t13);
-    const __m256i e3 = _mm256_sub_epi32(t10, t13);
-    const __m256i e1 = _mm256_add_epi32(t11, t12);
-    const __m256i e2 = _mm256_sub_epi32(t11, t12);
-    const __m256i z13 = _mm256_add_epi32(v[5], v[3]);
-    const __m256i z10 = _mm256_sub_epi32(v[5], v[3]);
-    const __m256i z11 = _mm256_add_epi32(v[1], v[7]);
-    const __m256i z12 = _mm256_sub_epi32(v[1], v[7]);
-    const __m256i o7 = _mm256_add_epi32(z11, z13);
-    const __m256i o11 = Mul(_mm256_sub_epi32(z11, z13), kFix1_414213562);
-    const __m256i z5 = Mul(_mm256_add_epi32(z10, z12), kFix1_847759065);
-    const __m256i o10 = _mm256_sub_epi32(Mul(z12, kFix1_082392200), z5);
-    const __m256i o12 = _mm256_add_epi32(Mul(z10, -kFix2_613125930), z5);
-    const __m256i o6 = _mm256_sub_epi32(o12, o7);
-    const __m256i o5 = _mm256_sub_epi32(o11, o6);
-    const __m256i o4 = _mm256_add_epi32(o10, o5);
-    v[0] = _mm256_add_epi32(e0, o7);
-    v[7] = _mm256_sub_epi32(e0, o7);
-    v[1] = _mm256_add_epi32(e1, o6);
-    v[6] = _mm256_sub_epi32(e1, o6);
-    v[2] = _mm256_add_epi32(e2, o5);
-    v[5] = _mm256_sub_epi32(e2, o5);
-    v[4] = _mm256_add_epi32(e3, o4);
-    v[3] = _mm256_sub_epi32(e3, o4);
-}
+// 32-bit lanes for the shared butterfly (JpegKernelsSimd.h). Mul: x * c,
+// low 32 bits (wrapping exactly like the portable form), then an arithmetic
+// shift by the 8 fractional bits of c.
+struct Avx2Lanes {
+    using Reg = __m256i;
+    static Reg Add(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
+    static Reg Sub(Reg a, Reg b) { return _mm256_sub_epi32(a, b); }
+    static Reg Mul(Reg x, int32_t c) { return _mm256_srai_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(c)), 8); }
+};
 
 // 8x8 transpose of 32-bit elements: v[i] lane j -> v[j] lane i.
 inline void Transpose8x8(__m256i v[8]) {
@@ -105,10 +78,10 @@ void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, co
     }
     // Columns: lane j of v[r] is row r of column j. The all-zero shortcuts
     // of the portable form give the butterfly's values, so none is needed.
-    Butterfly(v);
+    Butterfly<Avx2Lanes>(v);
     Transpose8x8(v);
     // Rows: lane r of v[k] is element k of row r.
-    Butterfly(v);
+    Butterfly<Avx2Lanes>(v);
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) v[k] = RangeLimit(v[k]);
     // Saturating packs clamp to 0..255; then transpose the 8x8 bytes back
@@ -129,69 +102,6 @@ void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, co
 }
 
 namespace {
-
-// Color offsets of eight chroma sample pairs, computed with the same
-// integers as the decoder's tables (multipliers split so that every factor
-// fits a signed 16-bit lane of pmaddwd):
-//   116130 x + 32768 = 131072 x + (-14942 x + 2 * 16384)
-//    91881 x + 32768 =  65536 x + ( 26345 x + 2 * 16384)
-//   -22554 b + 32768 - 46802 r = -65536 r + (-22554 b + 18734 r) + 32768
-struct ChromaOffsets {
-    __m128i blue, green, red;  // 8 x int16
-};
-
-inline __m128i MaddShift16(__m128i a, __m128i b, __m128i factors, __m128i add) {
-    const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), factors), add);
-    const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), factors), add);
-    return _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
-}
-
-inline ChromaOffsets ComputeChromaOffsets(const uint8_t* cb, const uint8_t* cr) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bias = _mm_set1_epi16(128);
-    const __m128i xb = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb)), zero), bias);
-    const __m128i xr = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr)), zero), bias);
-    const __m128i two = _mm_set1_epi16(2);
-    const __m128i none = _mm_setzero_si128();
-    ChromaOffsets o;
-    o.blue = _mm_add_epi16(_mm_slli_epi16(xb, 1),
-                           MaddShift16(xb, two, _mm_set1_epi32((16384 << 16) | (-14942 & 0xFFFF)), none));
-    o.red = _mm_add_epi16(xr, MaddShift16(xr, two, _mm_set1_epi32((16384 << 16) | 26345), none));
-    o.green = _mm_sub_epi16(
-        MaddShift16(xb, xr, _mm_set1_epi32((18734 << 16) | (-22554 & 0xFFFF)), _mm_set1_epi32(32768)), xr);
-    return o;
-}
-
-// One pixel row: Y of 16 pixels plus the chroma offsets replicated 2x.
-struct RowBgr {
-    __m128i b, g, r;  // 16 x uint8
-};
-
-inline RowBgr ConvertRow(const uint8_t* lumaLeft, const uint8_t* lumaRight, const ChromaOffsets& o) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i yl = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(lumaLeft)), zero);
-    const __m128i yr = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(lumaRight)), zero);
-    RowBgr p;
-    p.b = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.blue, o.blue)),
-                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.blue, o.blue)));
-    p.g = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.green, o.green)),
-                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.green, o.green)));
-    p.r = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.red, o.red)),
-                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.red, o.red)));
-    return p;
-}
-
-inline void StoreRow32(const RowBgr& p, uint8_t* out) {
-    const __m128i opaque = _mm_set1_epi8(-1);
-    const __m128i bgLo = _mm_unpacklo_epi8(p.b, p.g);
-    const __m128i bgHi = _mm_unpackhi_epi8(p.b, p.g);
-    const __m128i raLo = _mm_unpacklo_epi8(p.r, opaque);
-    const __m128i raHi = _mm_unpackhi_epi8(p.r, opaque);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bgLo, raLo));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bgLo, raLo));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi16(bgHi, raHi));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi16(bgHi, raHi));
-}
 
 // pshufb masks that scatter 16 bytes of one channel into 48 bytes of B,G,R
 // triplets: output byte g of the row (chunk g / 16) is channel g % 3 of
@@ -225,33 +135,18 @@ inline void StoreRow24(const RowBgr& p, uint8_t* out) {
     }
 }
 
-template <int BytesPerPixel>
-inline void ConvertMcuAvx2(const uint8_t* samples, uint8_t* pixels, size_t stride) {
-#pragma GCC unroll 2
-    for (int j = 0; j < 8; ++j) {
-        const ChromaOffsets o = ComputeChromaOffsets(samples + 256 + 8 * j, samples + 320 + 8 * j);
-#pragma GCC unroll 2
-        for (int half = 0; half < 2; ++half) {
-            const int r = 2 * j + half;
-            const uint8_t* luma = samples + 128 * (r >> 3) + 8 * (r & 7);
-            const RowBgr p = ConvertRow(luma, luma + 64, o);
-            uint8_t* out = pixels + static_cast<size_t>(r) * stride;
-            if (BytesPerPixel == 4)
-                StoreRow32(p, out);
-            else
-                StoreRow24(p, out);
-        }
-    }
-}
-
 }  // namespace
 
+void ConvertMcu16Avx2(const uint8_t* samples, const ColorTables&, uint8_t* pixels, size_t stride) {
+    ConvertMcuSimd<2, StoreRow24>(samples, pixels, stride);
+}
+
 void ConvertMcu24Avx2(const uint8_t* samples, const ColorTables&, uint8_t* pixels, size_t stride) {
-    ConvertMcuAvx2<3>(samples, pixels, stride);
+    ConvertMcuSimd<3, StoreRow24>(samples, pixels, stride);
 }
 
 void ConvertMcu32Avx2(const uint8_t* samples, const ColorTables&, uint8_t* pixels, size_t stride) {
-    ConvertMcuAvx2<4>(samples, pixels, stride);
+    ConvertMcuSimd<4, StoreRow24>(samples, pixels, stride);
 }
 
 }  // namespace jpeg

@@ -106,6 +106,13 @@ namespace {
 template <int BytesPerPixel>
 inline void PutPixel(uint8_t* out, int y, int blue, int green, int red, const uint8_t* clamp) {
     const uint8_t b = clamp[y + blue], g = clamp[y + green], r = clamp[y + red];
+    if (BytesPerPixel == 2) {
+        const unsigned word = (static_cast<unsigned>(b >> 3) << 11) | (static_cast<unsigned>(g >> 2) << 5) |
+                              static_cast<unsigned>(r >> 3);
+        out[0] = static_cast<uint8_t>(word);
+        out[1] = static_cast<uint8_t>(word >> 8);
+        return;
+    }
     out[0] = b;
     out[1] = g;
     out[2] = r;
@@ -146,6 +153,10 @@ void ConvertMcuPortable(const uint8_t* samples, const ColorTables& t, uint8_t* p
 }
 
 }  // namespace
+
+void ConvertMcu16Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride) {
+    ConvertMcuPortable<2>(samples, tables, pixels, stride);
+}
 
 void ConvertMcu24Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride) {
     ConvertMcuPortable<3>(samples, tables, pixels, stride);

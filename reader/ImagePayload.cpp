@@ -78,19 +78,6 @@ std::unique_ptr<unsigned char[]> AllocatePixels(int width, int height, int bytes
     return std::unique_ptr<unsigned char[]>(new unsigned char[bytes]);
 }
 
-// 24-bit blue-green-red to 16-bit 5:6:5 with blue in the top five bits,
-// truncating each channel, stored low byte first.
-void PackRgb565(const unsigned char* bgr, unsigned char* out, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const unsigned value = (static_cast<unsigned>(bgr[0] >> 3) << 11) |
-                               (static_cast<unsigned>(bgr[1] >> 2) << 5) | static_cast<unsigned>(bgr[2] >> 3);
-        out[0] = static_cast<unsigned char>(value & 0xFF);
-        out[1] = static_cast<unsigned char>(value >> 8);
-        bgr += 3;
-        out += 2;
-    }
-}
-
 // Writes one DXT1 level or the DXT1 chain of a 4-byte scratch image. The
 // chain averages only the three color bytes: DXT1 ignores the fourth.
 void EncodeDxt1Output(unsigned char* scratch, int width, int height, int type, unsigned char* destination) {
@@ -123,12 +110,8 @@ Refusal DecodeCompactJpegPath(const Streams& s, CJpegDecoder& jpeg, int headerLe
     const unsigned char* entropy = s.primary + headerLength;
     if (type == OutputRGB)
         return jpeg.DecodeImage24(entropy, destination) ? Refusal::kNone : Refusal::kColorStreamUndecodable;
-    if (type == OutputRGB565) {
-        std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 3);
-        if (!jpeg.DecodeImage24(entropy, scratch.get())) return Refusal::kColorStreamUndecodable;
-        PackRgb565(scratch.get(), destination, static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-        return Refusal::kNone;
-    }
+    if (type == OutputRGB565)
+        return jpeg.DecodeImage16(entropy, destination) ? Refusal::kNone : Refusal::kColorStreamUndecodable;
     std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
     if (!jpeg.DecodeImage32(entropy, scratch.get())) return Refusal::kColorStreamUndecodable;
     EncodeDxt1Output(scratch.get(), width, height, type, destination);

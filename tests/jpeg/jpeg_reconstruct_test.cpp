@@ -37,15 +37,23 @@ using ConvertFn = void (*)(const uint8_t*, const vt::jpeg::ColorTables&, uint8_t
 struct Forms {
     const char* name;
     IdctFn idct;
-    ConvertFn convert24, convert32;
+    ConvertFn convert16, convert24, convert32;
+    ConvertFn Convert(int bpp) const { return bpp == 2 ? convert16 : bpp == 3 ? convert24 : convert32; }
 };
 
+// The portable form first (the reference), then every SIMD form that runs.
 std::vector<Forms> AllForms() {
-    std::vector<Forms> forms = {{"portable", vt::jpeg::InverseDctPortable, vt::jpeg::ConvertMcu24Portable,
-                                 vt::jpeg::ConvertMcu32Portable}};
+    std::vector<Forms> forms = {{"portable", vt::jpeg::InverseDctPortable, vt::jpeg::ConvertMcu16Portable,
+                                 vt::jpeg::ConvertMcu24Portable, vt::jpeg::ConvertMcu32Portable}};
+#if VT_HAVE_SSE2
+    if (vt::test::FormRuns(vt::test::kSse2Form))
+        forms.push_back({"sse2", vt::jpeg::InverseDctSse2, vt::jpeg::ConvertMcu16Sse2, vt::jpeg::ConvertMcu24Sse2,
+                         vt::jpeg::ConvertMcu32Sse2});
+#endif
 #if VT_HAVE_AVX2
     if (vt::test::FormRuns(vt::test::kAvx2Form))
-        forms.push_back({"avx2", vt::jpeg::InverseDctAvx2, vt::jpeg::ConvertMcu24Avx2, vt::jpeg::ConvertMcu32Avx2});
+        forms.push_back({"avx2", vt::jpeg::InverseDctAvx2, vt::jpeg::ConvertMcu16Avx2, vt::jpeg::ConvertMcu24Avx2,
+                         vt::jpeg::ConvertMcu32Avx2});
 #endif
     return forms;
 }
@@ -107,8 +115,11 @@ TEST(InverseDct, FormsAgreeIncludingOverflow) {
             }
             uint8_t expected[64], got[64];
             forms[0].idct(c, A::LumaQuant(p.d), vt::jpeg::kRangeLimit.entry, expected);
-            forms[1].idct(c, A::LumaQuant(p.d), vt::jpeg::kRangeLimit.entry, got);
-            ASSERT_EQ(0, std::memcmp(expected, got, 64)) << "quality " << quality << " trial " << trial;
+            for (size_t f = 1; f < forms.size(); ++f) {
+                forms[f].idct(c, A::LumaQuant(p.d), vt::jpeg::kRangeLimit.entry, got);
+                ASSERT_EQ(0, std::memcmp(expected, got, 64))
+                    << forms[f].name << " quality " << quality << " trial " << trial;
+            }
         }
     }
 }
@@ -129,10 +140,14 @@ TEST(ColorConversion, JfifExamples) {
                                           std::array<int, 6>{255, 255, 255, 255, 121, 255},
                                           std::array<int, 6>{0, 0, 0, 0, 135, 0}}) {
             const auto s = Samples(y, cb, cr);
-            uint8_t px24[16 * 48], px32[16 * 64];
+            uint8_t px16[16 * 32], px24[16 * 48], px32[16 * 64];
+            f.convert16(s.data(), colors, px16, 32);
             f.convert24(s.data(), colors, px24, 48);
             f.convert32(s.data(), colors, px32, 64);
+            const int word = ((b >> 3) << 11) | ((g >> 2) << 5) | (r >> 3);
             for (int i = 0; i < 256; ++i) {
+                ASSERT_EQ(px16[2 * i], word & 0xFF);
+                ASSERT_EQ(px16[2 * i + 1], word >> 8);
                 ASSERT_EQ(px24[3 * i], b);
                 ASSERT_EQ(px24[3 * i + 1], g);
                 ASSERT_EQ(px24[3 * i + 2], r);
@@ -161,15 +176,18 @@ TEST(ColorConversion, FormsAgreeOnEveryChromaPair) {
             samples[256 + i] = static_cast<uint8_t>(pair >> 8);
             samples[320 + i] = static_cast<uint8_t>(pair);
         }
-        for (int bpp : {3, 4}) {
+        for (int bpp : {2, 3, 4}) {
             // Stride wider than a row: bytes between rows stay untouched.
             const size_t stride = 16 * bpp + 5;
-            std::vector<uint8_t> expected(16 * stride, 0xAB), got(16 * stride, 0xAB);
-            (bpp == 3 ? forms[0].convert24 : forms[0].convert32)(samples, colors, expected.data(), stride);
-            (bpp == 3 ? forms[1].convert24 : forms[1].convert32)(samples, colors, got.data(), stride);
-            ASSERT_EQ(expected, got) << "MCU " << mcu << " bpp " << bpp;
-            for (int r = 0; r < 16; ++r)
-                for (int k = 16 * bpp; k < static_cast<int>(stride); ++k) ASSERT_EQ(got[r * stride + k], 0xAB);
+            std::vector<uint8_t> expected(16 * stride, 0xAB);
+            forms[0].Convert(bpp)(samples, colors, expected.data(), stride);
+            for (size_t f = 1; f < forms.size(); ++f) {
+                std::vector<uint8_t> got(16 * stride, 0xAB);
+                forms[f].Convert(bpp)(samples, colors, got.data(), stride);
+                ASSERT_EQ(expected, got) << forms[f].name << " MCU " << mcu << " bpp " << bpp;
+                for (int r = 0; r < 16; ++r)
+                    for (int k = 16 * bpp; k < static_cast<int>(stride); ++k) ASSERT_EQ(got[r * stride + k], 0xAB);
+            }
         }
     }
 }
@@ -194,8 +212,10 @@ Decoded DecodeAs(std::vector<uint8_t> stream, int width, int height, int bpp) {
     Decoded out;
     if (!d.ReadHeader(stream.data(), static_cast<int>(stream.size()), w, h, hl)) return out;
     out.pixels.assign(static_cast<size_t>(w) * h * bpp, 0);
-    out.ok = bpp == 3 ? d.DecodeImage24(stream.data() + hl, out.pixels.data())
-                      : d.DecodeImage32(stream.data() + hl, out.pixels.data());
+    unsigned char* const pixels = out.pixels.data();
+    out.ok = bpp == 2   ? d.DecodeImage16(stream.data() + hl, pixels)
+             : bpp == 3 ? d.DecodeImage24(stream.data() + hl, pixels)
+                        : d.DecodeImage32(stream.data() + hl, pixels);
     return out;
 }
 
@@ -239,7 +259,7 @@ TEST(ImageOutput, SeventeenWideUsesTwoMcusSixteenWideOne) {
 TEST(ImageOutput, EdgeMcusAreCroppedToTheImage) {
     const auto image = vt_jpeg_test::PhotoCrop(32, 32, 2);
     const auto stream = vt::compactjpeg::EncodeCompactJpeg(image.rgb.data(), 32, 32, 75);
-    for (int bpp : {3, 4}) {
+    for (int bpp : {2, 3, 4}) {
         const Decoded full = DecodeAs(stream, 32, 32, bpp);
         ASSERT_TRUE(full.ok);
         for (auto [w, h] : {std::pair<int, int>{1, 1}, {3, 5}, {3, 16}, {16, 3}, {20, 20}, {17, 17}, {31, 2}}) {
@@ -256,15 +276,20 @@ TEST(ImageOutput, EdgeMcusAreCroppedToTheImage) {
     }
 }
 
-TEST(ImageOutput, ThirtyTwoBitOutputIsTwentyFourBitPlusOpaqueAlpha) {
+// 32-bit pixels are the 24-bit ones plus 255; 16-bit pixels are the 24-bit
+// ones packed 5:6:5 (blue in the top bits, each channel truncated).
+TEST(ImageOutput, ThirtyTwoAndSixteenBitOutputsFollowTwentyFourBit) {
     const auto image = vt_jpeg_test::PhotoCrop(37, 29, 0);
     const auto stream = vt::compactjpeg::EncodeCompactJpeg(image.rgb.data(), 37, 29, 90);
     const Decoded rgb = DecodeAs(stream, 37, 29, 3);
     const Decoded rgba = DecodeAs(stream, 37, 29, 4);
-    ASSERT_TRUE(rgb.ok && rgba.ok);
+    const Decoded packed = DecodeAs(stream, 37, 29, 2);
+    ASSERT_TRUE(rgb.ok && rgba.ok && packed.ok);
     for (int i = 0; i < 37 * 29; ++i) {
         ASSERT_EQ(rgba.pixels[4 * i + 3], 255);
         for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(rgba.pixels[4 * i + ch], rgb.pixels[3 * i + ch]);
+        const int word = ((rgb.pixels[3 * i] >> 3) << 11) | ((rgb.pixels[3 * i + 1] >> 2) << 5) | (rgb.pixels[3 * i + 2] >> 3);
+        ASSERT_EQ(packed.pixels[2 * i] | (packed.pixels[2 * i + 1] << 8), word) << "pixel " << i;
     }
 }
 
@@ -281,33 +306,27 @@ TEST(ImageOutput, NullPointersAreRejected) {
     EXPECT_EQ(out, std::vector<uint8_t>(32 * 16 * 4, 0x5A));
 }
 
-// Random bytes as entropy data: both forms finish the image, agree, and
-// read nothing past the stream.
-TEST(ImageOutput, GarbageDataDecodesIdenticallyInBothForms) {
-    VT_SKIP_UNLESS_FORM_RUNS(vt::test::kAvx2Form);
+// Random bytes as entropy data: every form finishes the image, agrees with
+// the portable one, and reads nothing past the stream.
+TEST(ImageOutput, GarbageDataDecodesIdenticallyInEveryForm) {
     std::mt19937 rng(77);
     for (int trial = 0; trial < 20; ++trial) {
         std::vector<uint8_t> data(50 + rng() % 3000);
         for (auto& b : data) b = static_cast<uint8_t>(rng() | (trial % 2 ? rng() : 0));
         const int w = 1 + static_cast<int>(rng() % 70), h = 1 + static_cast<int>(rng() % 70);
         const auto stream = MakeStream(w, h, static_cast<int>(rng() % 120), data);
-        for (int bpp : {3, 4}) {
-            std::vector<uint8_t> a(static_cast<size_t>(w) * h * bpp), b(a.size());
-            vt::jpeg::CJpegDecoder da, db;
-            int ww, hh, hl;
-            ASSERT_TRUE(da.ReadHeader(stream.data(), static_cast<int>(stream.size()), ww, hh, hl));
-            ASSERT_TRUE(db.ReadHeader(stream.data(), static_cast<int>(stream.size()), ww, hh, hl));
-            {
-                vt::test::ScopedCpuFeatures form(vt::test::kAvx2Form);
-                ASSERT_TRUE(bpp == 3 ? da.DecodeImage24(stream.data() + hl, a.data())
-                                     : da.DecodeImage32(stream.data() + hl, a.data()));
+        for (int bpp : {2, 3, 4}) {
+            std::vector<uint8_t> expected;
+            for (const vt::test::CpuForm& form : vt::test::kCpuForms) {
+                if (!vt::test::FormRuns(form)) continue;
+                vt::test::ScopedCpuFeatures scoped(form);
+                const Decoded got = DecodeAs(stream, w, h, bpp);
+                ASSERT_TRUE(got.ok);
+                if (expected.empty())
+                    expected = got.pixels;
+                else
+                    ASSERT_EQ(expected, got.pixels) << form.name << " trial " << trial << " bpp " << bpp;
             }
-            {
-                vt::test::ScopedCpuFeatures form(vt::test::kPortableForm);
-                ASSERT_TRUE(bpp == 3 ? db.DecodeImage24(stream.data() + hl, b.data())
-                                     : db.DecodeImage32(stream.data() + hl, b.data()));
-            }
-            ASSERT_EQ(a, b) << "trial " << trial;
         }
     }
 }

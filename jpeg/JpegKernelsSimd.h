@@ -1,0 +1,173 @@
+// Compact JPEG decoder: the bodies of the SIMD kernels, written once for the
+// SSE2 and the AVX2 form. Included only by JpegKernelsSse2.cpp and
+// JpegKernelsAvx2.cpp, each built with its own instruction set: everything
+// here has internal linkage, so each file gets its own copy and no AVX2
+// instruction can reach the SSE2 form through a shared inline function.
+//
+// Templates take the form's lane operations as a struct (Lanes): Reg, and
+// Add, Sub and Mul on 32-bit lanes, Mul wrapping exactly like the portable
+// form's 32-bit products. Every kernel gives the bytes of its portable twin
+// in JpegKernelsPortable.cpp.
+#ifndef VELTRANE_JPEG_KERNELS_SIMD_H
+#define VELTRANE_JPEG_KERNELS_SIMD_H
+
+#include <emmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "jpeg/JpegKernels.h"
+
+namespace vt {
+namespace jpeg {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Inverse DCT: the AAN butterfly on eight registers; lane j of v[i] is input
+// i of the j-th one-dimensional transform.
+template <class Lanes>
+inline void Butterfly(typename Lanes::Reg v[8]) {
+    using L = Lanes;
+    const auto t10 = L::Add(v[0], v[4]);
+    const auto t11 = L::Sub(v[0], v[4]);
+    const auto t13 = L::Add(v[2], v[6]);
+    const auto t12 = L::Sub(L::Mul(L::Sub(v[2], v[6]), kFix1_414213562), t13);
+    const auto e0 = L::Add(t10, t13);
+    const auto e3 = L::Sub(t10, t13);
+    const auto e1 = L::Add(t11, t12);
+    const auto e2 = L::Sub(t11, t12);
+    const auto z13 = L::Add(v[5], v[3]);
+    const auto z10 = L::Sub(v[5], v[3]);
+    const auto z11 = L::Add(v[1], v[7]);
+    const auto z12 = L::Sub(v[1], v[7]);
+    const auto o7 = L::Add(z11, z13);
+    const auto o11 = L::Mul(L::Sub(z11, z13), kFix1_414213562);
+    const auto z5 = L::Mul(L::Add(z10, z12), kFix1_847759065);
+    const auto o10 = L::Sub(L::Mul(z12, kFix1_082392200), z5);
+    const auto o12 = L::Add(L::Mul(z10, -kFix2_613125930), z5);
+    const auto o6 = L::Sub(o12, o7);
+    const auto o5 = L::Sub(o11, o6);
+    const auto o4 = L::Add(o10, o5);
+    v[0] = L::Add(e0, o7);
+    v[7] = L::Sub(e0, o7);
+    v[1] = L::Add(e1, o6);
+    v[6] = L::Sub(e1, o6);
+    v[2] = L::Add(e2, o5);
+    v[5] = L::Sub(e2, o5);
+    v[4] = L::Add(e3, o4);
+    v[3] = L::Sub(e3, o4);
+}
+
+// ---------------------------------------------------------------------------
+// Color conversion, 128-bit registers (SSE2 instructions only, so that both
+// forms share it).
+//
+// Color offsets of eight chroma sample pairs, computed with the same
+// integers as the decoder's tables (multipliers split so that every factor
+// fits a signed 16-bit lane of pmaddwd):
+//   116130 x + 32768 = 131072 x + (-14942 x + 2 * 16384)
+//    91881 x + 32768 =  65536 x + ( 26345 x + 2 * 16384)
+//   -22554 b + 32768 - 46802 r = -65536 r + (-22554 b + 18734 r) + 32768
+struct ChromaOffsets {
+    __m128i blue, green, red;  // 8 x int16
+};
+
+inline __m128i MaddShift16(__m128i a, __m128i b, __m128i factors, __m128i add) {
+    const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), factors), add);
+    const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), factors), add);
+    return _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+}
+
+inline ChromaOffsets ComputeChromaOffsets(const uint8_t* cb, const uint8_t* cr) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i xb = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb)), zero), bias);
+    const __m128i xr = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr)), zero), bias);
+    const __m128i two = _mm_set1_epi16(2);
+    const __m128i none = _mm_setzero_si128();
+    ChromaOffsets o;
+    o.blue = _mm_add_epi16(_mm_slli_epi16(xb, 1),
+                           MaddShift16(xb, two, _mm_set1_epi32((16384 << 16) | (-14942 & 0xFFFF)), none));
+    o.red = _mm_add_epi16(xr, MaddShift16(xr, two, _mm_set1_epi32((16384 << 16) | 26345), none));
+    o.green = _mm_sub_epi16(
+        MaddShift16(xb, xr, _mm_set1_epi32((18734 << 16) | (-22554 & 0xFFFF)), _mm_set1_epi32(32768)), xr);
+    return o;
+}
+
+// One pixel row: Y of 16 pixels plus the chroma offsets replicated 2x.
+struct RowBgr {
+    __m128i b, g, r;  // 16 x uint8
+};
+
+inline RowBgr ConvertRow(const uint8_t* lumaLeft, const uint8_t* lumaRight, const ChromaOffsets& o) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i yl = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(lumaLeft)), zero);
+    const __m128i yr = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(lumaRight)), zero);
+    RowBgr p;
+    p.b = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.blue, o.blue)),
+                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.blue, o.blue)));
+    p.g = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.green, o.green)),
+                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.green, o.green)));
+    p.r = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.red, o.red)),
+                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.red, o.red)));
+    return p;
+}
+
+// 16 pixels as B,G,R,255.
+inline void StoreRow32(const RowBgr& p, uint8_t* out) {
+    const __m128i opaque = _mm_set1_epi8(-1);
+    const __m128i bgLo = _mm_unpacklo_epi8(p.b, p.g);
+    const __m128i bgHi = _mm_unpackhi_epi8(p.b, p.g);
+    const __m128i raLo = _mm_unpacklo_epi8(p.r, opaque);
+    const __m128i raHi = _mm_unpackhi_epi8(p.r, opaque);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bgLo, raLo));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bgLo, raLo));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi16(bgHi, raHi));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi16(bgHi, raHi));
+}
+
+// 16 pixels as 5:6:5 words, blue in bits 15-11, each channel truncated,
+// low byte first.
+inline void StoreRow16(const RowBgr& p, uint8_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i highFive = _mm_set1_epi16(0xF8);
+    const __m128i highSix = _mm_set1_epi16(0xFC);
+    for (int half = 0; half < 2; ++half) {
+        const __m128i b = half ? _mm_unpackhi_epi8(p.b, zero) : _mm_unpacklo_epi8(p.b, zero);
+        const __m128i g = half ? _mm_unpackhi_epi8(p.g, zero) : _mm_unpacklo_epi8(p.g, zero);
+        const __m128i r = half ? _mm_unpackhi_epi8(p.r, zero) : _mm_unpacklo_epi8(p.r, zero);
+        const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(b, highFive), 8),
+                                                    _mm_slli_epi16(_mm_and_si128(g, highSix), 3)),
+                                       _mm_srli_epi16(r, 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * half), v);
+    }
+}
+
+// The whole MCU: sample buffer (Y0 Y1 Y2 Y3 Cb Cr) to 16 rows of 16 pixels.
+// Store24 is the form's B,G,R interleave (StoreRow24 of its file).
+template <int BytesPerPixel, void (*Store24)(const RowBgr&, uint8_t*)>
+inline void ConvertMcuSimd(const uint8_t* samples, uint8_t* pixels, size_t stride) {
+#pragma GCC unroll 2
+    for (int j = 0; j < 8; ++j) {
+        const ChromaOffsets o = ComputeChromaOffsets(samples + 256 + 8 * j, samples + 320 + 8 * j);
+#pragma GCC unroll 2
+        for (int half = 0; half < 2; ++half) {
+            const int r = 2 * j + half;
+            const uint8_t* luma = samples + 128 * (r >> 3) + 8 * (r & 7);
+            const RowBgr p = ConvertRow(luma, luma + 64, o);
+            uint8_t* out = pixels + static_cast<size_t>(r) * stride;
+            if (BytesPerPixel == 4)
+                StoreRow32(p, out);
+            else if (BytesPerPixel == 3)
+                Store24(p, out);
+            else
+                StoreRow16(p, out);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace jpeg
+}  // namespace vt
+
+#endif  // VELTRANE_JPEG_KERNELS_SIMD_H
