@@ -20,7 +20,8 @@ install(TARGETS Veltrane Orvanel Wavedec EXPORT VeltraneTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/reader/Veltrane.h
+install(FILES ${PROJECT_SOURCE_DIR}/reader/Veltrane.h ${PROJECT_SOURCE_DIR}/reader/Veltrane_c.h
+  ${PROJECT_SOURCE_DIR}/reader/VeltraneExport.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/veltrane)
 install(EXPORT VeltraneTargets NAMESPACE Veltrane::
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Veltrane)

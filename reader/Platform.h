@@ -1,8 +1,9 @@
 // The few operating-system services the reader needs: a read-only file that
 // nobody else may hold open while we have it, reads at explicit offsets, the
-// file's length and a 64-bit seek. One implementation per platform sits beside
-// this header (PlatformPosix.cpp here); nothing else in the library touches
-// the OS file API.
+// file's length, a 64-bit seek, and a lock its owner may enter again. One
+// implementation per platform sits beside this header (PlatformPosix.cpp,
+// PlatformWin32.cpp), chosen by the build; nothing else in the library touches
+// the operating system's file or lock API.
 //
 // Reads name their offset, so no read depends on where an earlier one left a
 // file pointer, and any number of threads may read one handle at once. A
@@ -15,6 +16,8 @@
 #include <cstddef>
 
 namespace vt {
+struct LockStorage;  // Veltrane.h
+
 namespace platform {
 
 // Opens an existing file for reading, exclusively: while the handle is open a
@@ -39,6 +42,16 @@ long long FileLength(void* file);
 long long SeekFile(void* file, long long distance, unsigned long moveMethod);
 
 void CloseFile(void* file);
+
+// The reader object's lock, built in storage the object holds: a critical
+// section on Windows, a recursive mutex elsewhere. The thread that holds it
+// may enter it again and must leave it as often. Created once when the
+// object is constructed, deleted once when it is destroyed (while nobody
+// holds it).
+void CreateLock(LockStorage& lock);
+void EnterLock(LockStorage& lock);
+void LeaveLock(LockStorage& lock);
+void DeleteLock(LockStorage& lock);
 
 }  // namespace platform
 }  // namespace vt

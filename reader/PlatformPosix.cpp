@@ -1,6 +1,9 @@
 // POSIX implementation of the platform layer.
 #include "Platform.h"
 
+#include <mutex>
+#include <new>
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -8,6 +11,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "Veltrane.h"
 
 static_assert(sizeof(off_t) == 8, "file offsets must be 64 bits wide");
 
@@ -80,6 +85,24 @@ long long SeekFile(void* file, long long distance, unsigned long moveMethod) {
 
 void CloseFile(void* file) {
     if (file != nullptr) ::close(ToFd(file));  // closing drops the lock
+}
+
+namespace {
+std::recursive_mutex& MutexIn(LockStorage& lock) {
+    return *std::launder(reinterpret_cast<std::recursive_mutex*>(lock.bytes));
+}
+}  // namespace
+
+static_assert(sizeof(LockStorage::bytes) >= sizeof(std::recursive_mutex) &&
+                  alignof(LockStorage) >= alignof(std::recursive_mutex),
+              "the reader's lock storage holds a recursive mutex");
+
+void CreateLock(LockStorage& lock) { new (lock.bytes) std::recursive_mutex; }
+void EnterLock(LockStorage& lock) { MutexIn(lock).lock(); }
+void LeaveLock(LockStorage& lock) { MutexIn(lock).unlock(); }
+void DeleteLock(LockStorage& lock) {
+    using Mutex = std::recursive_mutex;
+    MutexIn(lock).~Mutex();
 }
 
 }  // namespace platform

@@ -128,6 +128,7 @@ CVeltrane::CVeltrane()
       tileBufferCapacity(0),
       entryMemo(new (std::nothrow) vt::EntryMemo) {
     std::memset(&header, 0, sizeof(header));
+    vt::platform::CreateLock(bufferLock);
 }
 
 CVeltrane::~CVeltrane() {
@@ -139,6 +140,7 @@ CVeltrane::~CVeltrane() {
     tileBuffer = nullptr;
     delete entryMemo;
     entryMemo = nullptr;
+    vt::platform::DeleteLock(bufferLock);
 }
 
 // A copy takes what the getters need: the header and the last entry looked
@@ -240,7 +242,7 @@ bool CVeltrane::GetBlockImageSize(int level, int x, int y, int& size) {
 
 bool CVeltrane::GetImage(int level, int x, int y, unsigned char** data, int& size) {
     // Held on every path until the caller's ReleaseBuffer().
-    bufferLock.lock();
+    vt::platform::EnterLock(bufferLock);
     if (data == nullptr) return false;
     long long position = 0;
     TileEntry entry;
@@ -267,24 +269,28 @@ bool CVeltrane::GetImage(int level, int x, int y, unsigned char** data, int& siz
 }
 
 bool CVeltrane::GetImage(int level, int x, int y, unsigned char* buffer, int& size) {
+    return vt::ReadTileInto(*this, level, x, y, buffer, INT_MAX, size);
+}
+
+bool vt::ReadTileInto(CVeltrane& reader, int level, int x, int y, unsigned char* buffer, int capacity, int& size) {
     if (buffer == nullptr) return false;
+    const PyramidHeader& header = reader.header;
     long long position = 0;
     TileEntry entry;
     // When the two level counts differ, the caller sized its buffer from
     // another entry than the one read here: never write more than that size.
-    int capacity = INT_MAX;
     if (header.indexLevels != header.maxLevel) {
         if (!EntryPosition(header, header.maxLevel, level, x, y, position) ||
-            !EntryAt(fileHandle, entryMemo, position, entry)) {
+            !EntryAt(reader.fileHandle, reader.entryMemo, position, entry)) {
             size = 0;
             return false;
         }
-        capacity = entry.size;
+        if (entry.size < capacity) capacity = entry.size;
     }
     if (!EntryPosition(header, header.indexLevels, level, x, y, position) ||
-        !EntryAt(fileHandle, entryMemo, position, entry) || entry.size > capacity ||
-        !FileHoldsPayload(fileHandle, entryMemo, entry) ||
-        !ReadExactlyAt(fileHandle, entry.offset, buffer, static_cast<std::size_t>(entry.size))) {
+        !EntryAt(reader.fileHandle, reader.entryMemo, position, entry) || entry.size > capacity ||
+        !FileHoldsPayload(reader.fileHandle, reader.entryMemo, entry) ||
+        !ReadExactlyAt(reader.fileHandle, entry.offset, buffer, static_cast<std::size_t>(entry.size))) {
         size = 0;
         return false;
     }
@@ -292,4 +298,4 @@ bool CVeltrane::GetImage(int level, int x, int y, unsigned char* buffer, int& si
     return true;
 }
 
-void CVeltrane::ReleaseBuffer() { bufferLock.unlock(); }
+void CVeltrane::ReleaseBuffer() { vt::platform::LeaveLock(bufferLock); }

@@ -13,17 +13,11 @@
 #define VELTRANE_VELTRANE_H
 
 #include <atomic>
+#if !defined(_WIN32)
 #include <mutex>
-
-#if defined(_WIN32)
-#  if defined(VELTRANE_BUILDING)
-#    define VELTRANE_API __declspec(dllexport)
-#  else
-#    define VELTRANE_API __declspec(dllimport)
-#  endif
-#else
-#  define VELTRANE_API __attribute__((visibility("default")))
 #endif
+
+#include "VeltraneExport.h"
 
 // Output layout of a decode method. Pixel buffers hold blue, green, red and,
 // for 4-byte pixels, alpha; 5:6:5 carries blue in bits 15-11.
@@ -36,9 +30,28 @@ enum OutputType {
     OutputRGBA = 5          // 4 bytes a pixel
 };
 
+class CVeltrane;
+
 namespace vt {
 class EntryMemo;  // the reader's internal memo of index entries
-}
+
+// The buffer-filling tile read with the caller's capacity: writes nothing when
+// the payload needs more than `capacity` bytes. Internal (not exported): the
+// C++ and C entry points are built on it.
+bool ReadTileInto(CVeltrane& reader, int level, int x, int y, unsigned char* buffer, int capacity, int& size);
+
+// Room for a reader object's lock, held inside the object like the rest of its
+// state: a critical section on Windows, a recursive mutex elsewhere. Only the
+// platform layer (reader/Platform.h) initialises, enters, leaves and deletes
+// it, and checks that it fits.
+struct LockStorage {
+#if defined(_WIN32)
+    alignas(void*) unsigned char bytes[sizeof(void*) == 8 ? 40 : 24];  // CRITICAL_SECTION
+#else
+    alignas(std::recursive_mutex) unsigned char bytes[sizeof(std::recursive_mutex)];
+#endif
+};
+}  // namespace vt
 
 #pragma pack(push, 1)
 // The first 320 bytes of every pyramid file, little-endian, no gaps.
@@ -156,6 +169,7 @@ public:
 
 private:
     CVeltrane(const CVeltrane&) = delete;
+    friend bool vt::ReadTileInto(CVeltrane&, int, int, int, unsigned char*, int, int&);
 
     // Moves the file pointer of `file` (0: from the start, 1: from the current
     // position, 2: from the end); returns the new position or -1. The reading
@@ -171,7 +185,7 @@ private:
     std::atomic<long long> lastEntryOffset;
     std::atomic<unsigned int> lastEntrySize;
     unsigned char* tileBuffer;
-    std::recursive_mutex bufferLock;
+    vt::LockStorage bufferLock;
     unsigned long tileBufferCapacity;  // bytes allocated at tileBuffer
     // Index entries the size lookups read, so that the tile read that follows
     // reads only the payload; null when it could not be allocated.

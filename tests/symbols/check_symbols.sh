@@ -61,6 +61,11 @@ terrain=(
   "CVeltrane::GetDEMTBufferSize(unsigned char*, unsigned long)"
   "CVeltrane::GetDEMBuffer(unsigned char*, unsigned long, unsigned char*)"
 )
+# The plain C functions (Veltrane_c.h), the same in both editions.
+c_api=(
+  veltrane_status_string veltrane_open veltrane_close veltrane_get_header veltrane_get_wkt veltrane_get_extent
+  veltrane_tile_size veltrane_read_tile veltrane_image_info veltrane_decode_image
+)
 codec=(
   "j2k_decodeImgInfo(unsigned char*, int, int&, int&, int&)"
   "j2k_decode2Buffer(unsigned char*, int, unsigned char*, int)"
@@ -78,7 +83,7 @@ compare() {
     echo "$name: $# exported functions, as expected"
   fi
 }
-compare Veltrane "$veltrane" "${common[@]}" "${current[@]}"
-compare Orvanel "$orvanel" "${common[@]}" "${terrain[@]}"
+compare Veltrane "$veltrane" "${common[@]}" "${c_api[@]}" "${current[@]}"
+compare Orvanel "$orvanel" "${common[@]}" "${c_api[@]}" "${terrain[@]}"
 compare Wavedec "$wavedec" "${codec[@]}"
 exit $status
