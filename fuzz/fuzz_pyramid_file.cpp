@@ -1,8 +1,9 @@
 // Pyramid files: open arbitrary bytes as a file, read the header and every
 // tile of the first levels through both read paths.
-#include <unistd.h>
+#include <unistd.h>  // getpid (MinGW-w64 has it too)
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "FuzzTarget.h"
@@ -10,7 +11,8 @@
 #include "Veltrane.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = "/tmp/veltrane-fuzz-" + std::to_string(getpid()) + ".vtp";
+    static const std::string path =
+        (std::filesystem::temp_directory_path() / ("veltrane-fuzz-" + std::to_string(getpid()) + ".vtp")).string();
     if (!vt::writer::WriteBytes(path, std::vector<uint8_t>(data, data + size))) return 0;
     {
         CVeltrane reader;

@@ -1,8 +1,10 @@
 // Finding tiles in the index and reading their payloads.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -254,6 +256,10 @@ TEST_F(TileIndex, DeepIndexPositionsUseSixtyFourBits) {
     // 16 levels: the level-0 entry lies at 320 + 4 * (4^16 - 4), past 2^34.
     // A sparse file holds just that entry and its payload.
     const long long entryAt = 320 + 4 * ((1LL << 32) - 4);
+#if defined(_WIN32)
+    (void)entryAt;
+    GTEST_SKIP() << "a 17 GB file: Windows file systems hold it only written out in full";
+#else
     std::string file = dir_.File("deep.vtp");
     int fd = ::open(file.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
@@ -276,6 +282,7 @@ TEST_F(TileIndex, DeepIndexPositionsUseSixtyFourBits) {
     char payload[5] = {};
     ASSERT_TRUE(v.GetImage(0, 0, 0, reinterpret_cast<unsigned char*>(payload), size));
     EXPECT_EQ(std::string(payload, 5), "DEEP!");
+#endif
 }
 
 TEST_F(TileIndex, LevelCountsBeyondSixtyFourBitOffsetsFailEveryLookup) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,16 @@ namespace test {
 
 class TempDir {
 public:
+    // A new folder of a random name in the system's temporary folder (on
+    // Linux and Windows alike: create_directory fails for a name in use).
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "veltrane-test-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+        std::random_device random;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const std::filesystem::path candidate = base / ("veltrane-test-" + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) path_ = candidate.string();
+        }
     }
     ~TempDir() {
         std::error_code ignored;

@@ -2,13 +2,23 @@
 # check_symbols.sh LIBVELTRANE LIBORVANEL LIBWAVEDEC
 # Compares the functions each library exports with the interface of its
 # edition, member for member (overloads counted), and fails on any extra or
-# missing one.
+# missing one. Shared objects are read with nm; Windows DLLs (.dll) with
+# $OBJDUMP -p (default objdump), whose export table must name the C functions
+# exactly as they are written: no @N suffix, no leading underscore.
 set -euo pipefail
 veltrane=$1 orvanel=$2 wavedec=$3
 
 exported() {
-  # Defined, exported functions, demangled, without parameter lists of C names.
-  nm -D --defined-only -C "$1" | awk '$2 ~ /^[TW]$/ { $1=""; $2=""; sub(/^  /, ""); print }' | sort
+  case "$1" in
+    *.dll)
+      # The names of the export table's name pointer table, demangled.
+      "${OBJDUMP:-objdump}" -p "$1" |
+        awk '/^\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && /^\t\[ *[0-9]+\] / { print $NF; next }
+             on && !/^\t/ { on = 0 }' | c++filt | sort ;;
+    *)
+      # Defined, exported functions, demangled, without parameter lists of C names.
+      nm -D --defined-only -C "$1" | awk '$2 ~ /^[TW]$/ { $1=""; $2=""; sub(/^  /, ""); print }' | sort ;;
+  esac
 }
 
 common=(

@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "J2kEncode.h"
 #include "support/Photos.h"
+#include "support/TempDir.h"
 #include "wavedec/Wavedec.h"
 
 #ifndef VT_OPJ_DECOMPRESS
@@ -173,10 +172,10 @@ inline bool ReadPnm(const std::string& path, Pnm& pnm) {
 // "ppm" or "pam"), with extra command-line arguments.
 inline bool ReferenceDecode(const Bytes& stream, bool jp2, const std::string& ext, Pnm& pnm,
                             const std::string& args = "") {
-    char dir[] = "/tmp/wavedec_test_XXXXXX";
-    if (!mkdtemp(dir)) return false;
-    const std::string in = std::string(dir) + (jp2 ? "/in.jp2" : "/in.j2k");
-    const std::string out = std::string(dir) + "/out." + ext;
+    vt::test::TempDir dir;
+    if (dir.path().empty()) return false;
+    const std::string in = dir.File(jp2 ? "in.jp2" : "in.j2k");
+    const std::string out = dir.File("out." + ext);
     {
         std::ofstream f(in, std::ios::binary);
         f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
@@ -184,11 +183,7 @@ inline bool ReferenceDecode(const Bytes& stream, bool jp2, const std::string& ex
     const std::string cmd = std::string("\"") + VT_OPJ_DECOMPRESS + "\" -quiet -i \"" + in + "\" -o \"" + out +
                             "\" " + args + " > /dev/null 2>&1";
     const bool ran = std::system(cmd.c_str()) == 0;
-    const bool ok = ran && ReadPnm(out, pnm);
-    std::remove(in.c_str());
-    std::remove(out.c_str());
-    rmdir(dir);
-    return ok;
+    return ran && ReadPnm(out, pnm);
 }
 
 }  // namespace wavedec_test

@@ -1,0 +1,4 @@
+# 32-bit x86 Windows with MinGW-w64 (Debian: g++-mingw-w64-i686-posix).
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(VT_MINGW_TRIPLET i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
