@@ -24,7 +24,7 @@ add_source_list() {
   grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
   local as_root=()
   [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-  echo "build-windows-deps: adding Debian's source package list (/etc/apt/sources.list.d/debian-src.sources)"
+  echo "build-windows-deps: adding Debian's source package list (/etc/apt/sources.list.d/debian-src.sources)" >&2
   "${as_root[@]}" tee /etc/apt/sources.list.d/debian-src.sources >/dev/null <<'SOURCES'
 Types: deb-src
 URIs: http://deb.debian.org/debian
@@ -32,7 +32,7 @@ Suites: bookworm bookworm-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get update -qq >&2
 }
 
 # The unpacked (and patched) Debian source of a package, fetched once.
