@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "System.h"
+
 namespace vt {
 namespace writer {
 
@@ -93,7 +95,7 @@ bool WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes
     if (file == nullptr) return false;
     bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = (std::fclose(file) == 0) && ok;
-    if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+    if (ok) ok = vt::sys::RenameReplacing(temporary, path);
     if (!ok) std::remove(temporary.c_str());
     return ok;
 }
