@@ -23,6 +23,7 @@ const char* RefusalText(Refusal refusal) {
         case Refusal::kOutputNotProduced: return "the payload does not give that output layout";
         case Refusal::kColorStreamUndecodable: return "color stream does not decode";
         case Refusal::kAlphaNotInflating: return "alpha stream does not inflate to the image size";
+        case Refusal::kScratchUnavailable: return "not enough memory for the image";
         case Refusal::kColorStreamPastEnd: return "color stream runs past the payload";
         case Refusal::kColorStreamLength: return "color stream length out of range";
         case Refusal::kAlphaBlockPastEnd: return "alpha block header runs past the payload";

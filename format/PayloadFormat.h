@@ -30,6 +30,7 @@ enum class Refusal : std::uint8_t {
     kOutputNotProduced,          // the payload does not give the output type asked for
     kColorStreamUndecodable,     // the color stream does not decode
     kAlphaNotInflating,          // the alpha stream does not inflate to width x height bytes
+    kScratchUnavailable,         // a scratch image could not be allocated
     // Second-generation image payload.
     kColorStreamPastEnd,         // 6 + N > payload length
     kColorStreamLength,          // N shorter than a compact JPEG header, or beyond 2^31 - 1

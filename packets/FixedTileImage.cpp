@@ -6,6 +6,7 @@
 #include "FixedTileImage.h"
 
 #include <memory>
+#include <new>
 
 #include "dxt/DxtEncoder.h"
 #include "wavedec/Wavedec.h"
@@ -44,8 +45,8 @@ bool DecodeFixedTile(const unsigned char* stream, std::uint64_t length, unsigned
         case FixedTileOutput::kDxt1Chain:
             break;
     }
-    std::unique_ptr<unsigned char[]> scratch(new unsigned char[kFixedTileSide * kFixedTileSide * 4]);
-    if (!j2k_decode2Buffer(data, size, scratch.get(), 2)) return false;
+    std::unique_ptr<unsigned char[]> scratch(new (std::nothrow) unsigned char[kFixedTileSide * kFixedTileSide * 4]);
+    if (!scratch || !j2k_decode2Buffer(data, size, scratch.get(), 2)) return false;
     vt::dxt::EncodeDxtMipChain(scratch.get(), kFixedTileSide, kFixedTileSide, vt::dxt::kDxt1, true, destination);
     return true;
 }

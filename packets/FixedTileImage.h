@@ -31,7 +31,8 @@ FixedTileOutput FixedTileOutputFor(OutputType type, bool offersRgba);
 // Decodes the JPEG 2000 code stream of `length` bytes. The stream must hold a
 // 256 x 256 image (the destinations are sized for nothing else): any other
 // size, a stream the codec cannot read, or a failed decode gives false. On
-// the chain path a failed decode leaves the destination untouched.
+// the chain path a failed decode, or no memory for its scratch image, leaves
+// the destination untouched.
 bool DecodeFixedTile(const unsigned char* stream, std::uint64_t length, unsigned char* destination,
                      FixedTileOutput output);
 

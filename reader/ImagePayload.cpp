@@ -15,15 +15,18 @@
 namespace vt {
 namespace image {
 
-bool MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, unsigned char* pixels,
-                      int width, int height) {
+Refusal MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, unsigned char* pixels,
+                         int width, int height) {
     // UsableSize keeps the count within 2^28, so it fits the 32-bit size.
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    std::unique_ptr<unsigned char[]> plane(new unsigned char[count]);
-    if (!InflateExact(plane.get(), static_cast<std::uint32_t>(count), packed, packedLength)) return false;
+    if (!CanInflateTo(packedLength, count)) return Refusal::kAlphaNotInflating;
+    std::unique_ptr<unsigned char[]> plane(NewScratch(count));
+    if (!plane) return Refusal::kScratchUnavailable;
+    if (!InflateExact(plane.get(), static_cast<std::uint32_t>(count), packed, packedLength))
+        return Refusal::kAlphaNotInflating;
     const unsigned char* a = plane.get();
     for (std::size_t i = 0; i < count; ++i) pixels[4 * i + 3] = a[i];
-    return true;
+    return Refusal::kNone;
 }
 
 namespace {
@@ -72,10 +75,11 @@ Refusal ReadDimensions(const Streams& s, CJpegDecoder& jpeg, int& width, int& he
     return Refusal::kNone;
 }
 
+// A width x height scratch image, or null when there is no memory for it.
 std::unique_ptr<unsigned char[]> AllocatePixels(int width, int height, int bytesPerPixel) {
     const std::size_t bytes =
         static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(bytesPerPixel);
-    return std::unique_ptr<unsigned char[]>(new unsigned char[bytes]);
+    return std::unique_ptr<unsigned char[]>(NewScratch(bytes));
 }
 
 // Writes one DXT1 level or the DXT1 chain of a 4-byte scratch image. The
@@ -91,11 +95,17 @@ void EncodeDxt1Output(unsigned char* scratch, int width, int height, int type, u
 
 Refusal DecodeAlphaPath(const Streams& s, CJpegDecoder& jpeg, int headerLength, int width, int height,
                         unsigned char* destination, int type) {
+    const bool inflates = s.envelope.InflatesAlpha();
+    // An alpha stream too short for the image is refused before the scratch
+    // image is allocated.
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (inflates && !CanInflateTo(s.envelope.alphaLength, pixels)) return Refusal::kAlphaNotInflating;
     std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
+    if (!scratch) return Refusal::kScratchUnavailable;
     if (!jpeg.DecodeImage32(s.primary + headerLength, scratch.get())) return Refusal::kColorStreamUndecodable;
-    if (s.envelope.InflatesAlpha() &&
-        !MergeAlphaStream(s.alpha, s.envelope.alphaLength, scratch.get(), width, height)) {
-        return Refusal::kAlphaNotInflating;
+    if (inflates) {
+        const Refusal a = MergeAlphaStream(s.alpha, s.envelope.alphaLength, scratch.get(), width, height);
+        if (a != Refusal::kNone) return a;
     }
     if (type == OutputDXT5Mipmaps) {
         dxt::EncodeDxtMipChain(scratch.get(), width, height, dxt::kDxt5, true, destination);
@@ -113,6 +123,7 @@ Refusal DecodeCompactJpegPath(const Streams& s, CJpegDecoder& jpeg, int headerLe
     if (type == OutputRGB565)
         return jpeg.DecodeImage16(entropy, destination) ? Refusal::kNone : Refusal::kColorStreamUndecodable;
     std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
+    if (!scratch) return Refusal::kScratchUnavailable;
     if (!jpeg.DecodeImage32(entropy, scratch.get())) return Refusal::kColorStreamUndecodable;
     EncodeDxt1Output(scratch.get(), width, height, type, destination);
     return Refusal::kNone;
@@ -128,6 +139,7 @@ Refusal DecodeJpeg2000Path(const Streams& s, int width, int height, unsigned cha
         decoded = j2k_decode2Buffer(stream, length, destination, 0);
     } else {
         std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
+        if (!scratch) return Refusal::kScratchUnavailable;
         decoded = j2k_decode2Buffer(stream, length, scratch.get(), 2);
         if (decoded) EncodeDxt1Output(scratch.get(), width, height, type, destination);
     }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "format/PayloadFormat.h"
 
@@ -28,11 +29,27 @@ inline bool UsableSize(long long width, long long height) {
            static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) <= kMaxPixels;
 }
 
+// The most a zlib stream can give per byte it holds: deflate codes at best a
+// 258-byte match in two bits (the 1032:1 bound zlib documents).
+constexpr std::uint64_t kMaxInflateRatio = 1032;
+
+// False when a zlib stream of `packedLength` bytes cannot inflate to
+// `count` bytes whatever it holds: such an alpha plane is refused before any
+// scratch image is allocated for it.
+inline bool CanInflateTo(std::uint64_t packedLength, std::uint64_t count) {
+    return packedLength >= count / kMaxInflateRatio + (count % kMaxInflateRatio != 0 ? 1 : 0);
+}
+
+// A scratch buffer of `bytes` bytes, or null when there is no memory for it:
+// the decoders fail with kScratchUnavailable rather than throw.
+inline unsigned char* NewScratch(std::size_t bytes) { return new (std::nothrow) unsigned char[bytes]; }
+
 // Inflates the zlib stream `packed` (packedLength bytes) into a plane of
 // width x height bytes and stores it as byte 3 of each 4-byte pixel of
-// `pixels`. True only when the stream inflated completely to exactly
-// width x height bytes; on false `pixels` is unchanged.
-bool MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, unsigned char* pixels,
+// `pixels`. kNone only when the stream inflated completely to exactly
+// width x height bytes; otherwise kAlphaNotInflating, or kScratchUnavailable
+// when there is no memory for the plane, and `pixels` is unchanged.
+Refusal MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, unsigned char* pixels,
                       int width, int height);
 
 // CVeltrane::GetCompressDataInfo and DecodeImage (ImagePayload.cpp).

@@ -74,13 +74,17 @@ Refusal DecodeNewImagePayload(const unsigned char* payload, unsigned long length
     if (p.envelope.hasAlpha) {
         const Refusal a = format::ReadNewImageAlpha(payload, length, p.envelope, pixelCount, alpha);
         if (a != Refusal::kNone) return a;
+        // A stream too short for the plane fails before the scratch image is allocated.
+        if (!CanInflateTo(alpha.streamLength, pixelCount)) return Refusal::kAlphaNotInflating;
     }
 
-    std::unique_ptr<unsigned char[]> scratch(new unsigned char[static_cast<std::size_t>(pixelCount) * 4]);
+    std::unique_ptr<unsigned char[]> scratch(NewScratch(static_cast<std::size_t>(pixelCount) * 4));
+    if (!scratch) return Refusal::kScratchUnavailable;
     if (!jpeg.DecodeImage32(p.color + p.headerLength, scratch.get())) return Refusal::kColorStreamUndecodable;
-    if (p.envelope.hasAlpha && !MergeAlphaStream(payload + alpha.streamOffset, alpha.streamLength, scratch.get(),
-                                                 p.width, p.height)) {
-        return Refusal::kAlphaNotInflating;
+    if (p.envelope.hasAlpha) {
+        const Refusal a =
+            MergeAlphaStream(payload + alpha.streamOffset, alpha.streamLength, scratch.get(), p.width, p.height);
+        if (a != Refusal::kNone) return a;
     }
     if (type == OutputDXT1Mipmaps) {
         dxt::EncodeDxtMipChain(scratch.get(), p.width, p.height, dxt::kDxt1, false, destination);

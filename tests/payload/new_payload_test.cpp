@@ -8,10 +8,12 @@
 #include "Veltrane.h"
 #include "dxt/DxtEncoder.h"
 #include "payload/PayloadTestSupport.h"
+#include "support/AllocationWatch.h"
 
 namespace {
 
 using namespace vt_payload_test;
+using vt::test::AllocationWatch;
 
 constexpr unsigned char kFill = 0xCD;
 
@@ -177,6 +179,35 @@ TEST_F(NewPayloadTest, Dxt5ChainCarriesTheAlphaPlane) {
     // Without alpha the DXT5 chain is opaque.
     ASSERT_TRUE(Decode(NewPayload(0, c.stream, false, 0, {}), OutputDXT5Mipmaps, 87408, got));
     EXPECT_EQ(got, ReferenceChain(c.bgra, 256, true, true));
+}
+
+// The scratch image is sized from the color stream's header. An alpha stream
+// too short to fill it (a zlib byte gives at most 1032 bytes) is refused
+// before it is allocated, and no memory for it is a failure, not an exception.
+TEST_F(NewPayloadTest, ScratchImageIsCheckedAndNeverThrown) {
+    const Bytes huge{0x00, 0x10, 0x00, 0x10, 50, 0};  // 4096 x 4096, header only
+    Exact shortAlpha(NewPayload(1, huge, true, 4096u * 4096u, Deflate(Bytes(1000, 9))));
+    Bytes out(vt::dxt::DxtMipChainBytes(4096, 4096, vt::dxt::kDxt5), kFill);
+    std::size_t largest = 0;
+    {
+        AllocationWatch watch;
+        EXPECT_FALSE(v.DecodeNewImage(shortAlpha.data(), shortAlpha.size(), out.data(), OutputDXT5Mipmaps));
+        largest = watch.Largest();
+    }
+    EXPECT_LT(largest, std::size_t{1} << 20);
+    EXPECT_TRUE(Untouched(out));
+
+    const Bytes side1024{0x00, 0x04, 0x00, 0x04, 50, 0};  // a 4 MiB scratch image
+    Exact opaque(NewPayload(0, side1024, false, 0, {}));
+    out.assign(vt::dxt::DxtMipChainBytes(1024, 1024, vt::dxt::kDxt1), kFill);
+    bool ok = true;
+    {
+        AllocationWatch watch(std::size_t{1} << 20);
+        EXPECT_NO_THROW(ok = v.DecodeNewImage(opaque.data(), opaque.size(), out.data(), OutputDXT1Mipmaps));
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(Untouched(out));
+    EXPECT_TRUE(v.DecodeNewImage(opaque.data(), opaque.size(), out.data(), OutputDXT1Mipmaps));
 }
 
 }  // namespace

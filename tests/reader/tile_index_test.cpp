@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "AllocationWatch.h"
+#include "support/AllocationWatch.h"
 #include "PyramidWriter.h"
 #include "TilePyramids.h"
 #include "Veltrane.h"

@@ -1,8 +1,8 @@
 // Replacement of the global allocation functions that records the largest
-// request while an AllocationWatch is alive. Kept in a file of its own so
-// that the compiler never sees one of these operators inlined next to
-// another's malloc or free.
-#include "AllocationWatch.h"
+// request while an AllocationWatch is alive, and refuses those above its
+// limit. Kept in a file of its own so that the compiler never sees one of
+// these operators inlined next to another's malloc or free.
+#include "support/AllocationWatch.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -12,12 +12,14 @@ namespace {
 
 std::atomic<bool> gWatching{false};
 std::atomic<std::size_t> gLargest{0};
+std::atomic<std::size_t> gRefuseAbove{std::numeric_limits<std::size_t>::max()};
 
 void* Allocate(std::size_t bytes) {
     if (gWatching.load()) {
         std::size_t seen = gLargest.load();
         while (bytes > seen && !gLargest.compare_exchange_weak(seen, bytes)) {
         }
+        if (bytes > gRefuseAbove.load()) return nullptr;
     }
     return std::malloc(bytes != 0 ? bytes : 1);
 }
@@ -27,11 +29,15 @@ void* Allocate(std::size_t bytes) {
 namespace vt {
 namespace test {
 
-AllocationWatch::AllocationWatch() {
+AllocationWatch::AllocationWatch(std::size_t refuseAbove) {
     gLargest = 0;
+    gRefuseAbove = refuseAbove;
     gWatching = true;
 }
-AllocationWatch::~AllocationWatch() { gWatching = false; }
+AllocationWatch::~AllocationWatch() {
+    gWatching = false;
+    gRefuseAbove = std::numeric_limits<std::size_t>::max();
+}
 std::size_t AllocationWatch::Largest() const { return gLargest.load(); }
 
 }  // namespace test
