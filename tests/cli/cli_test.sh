@@ -44,6 +44,10 @@ one_err_line() {
   [ "$n" -eq 1 ] || fail "expected one line on stderr, got $n: $(cat err.txt)"
 }
 no_file() { for f in "$@"; do [ ! -e "$f" ] || fail "$f was left behind"; done; }
+# Every line on stderr names the program, as in any Unix tool's messages.
+err_prefixed() { ! grep -qv '^veltrane: ' err.txt || fail "stderr line without 'veltrane: ': $(grep -v '^veltrane: ' err.txt)"; }
+# Runs the tool on a terminal (script(1) gives it one); what it drew goes to tty.txt.
+on_terminal() { script -qec "$(printf '%q ' "$@")" /dev/null >tty.txt 2>&1 || fail "on a terminal: $*"; }
 
 # Offset of a tile's index entry (levels = index levels of the file).
 entry_offset() { # levels level x y
@@ -102,11 +106,19 @@ verify)
   ;;
 
 usage)
-  run 2 "$VT" info "$DIR/does-not-exist.vtp"
-  expect_err "does-not-exist.vtp"
-  one_err_line
+  # Bad usage of the command line, exit 2; each with one line naming the program.
+  run 0 "$VT" --version
+  grep -Eq '^veltrane [0-9]+\.[0-9]+\.[0-9]+$' out.txt || fail "--version printed: $(cat out.txt)"
+  run 2 "$VT"
+  expect_err "^veltrane: A subcommand is required (see 'veltrane --help')$"
   run 2 "$VT" info
+  expect_err "^veltrane: FILE is required (see 'veltrane info --help')$"
+  one_err_line
   run 2 "$VT" frobnicate
+  expect_err "^veltrane: 'frobnicate' is not a command"
+  run 2 "$VT" build x.png -o x.vtp --tile many
+  expect_err "^veltrane: .*--tile.*(see 'veltrane build --help')$"
+  one_err_line
   run 2 "$VT" extract "$SAMPLES/image.vtp" 3 0 0 -o x.png
   expect_err "level 3 out of range"
   one_err_line
@@ -118,9 +130,69 @@ usage)
   run 1 "$VT" extract "$SAMPLES/image.vtp" 1 0 0 -o x.png --kind dem
   expect_err "image.vtp tile 1/0/0: not a DEM/DOM packet"
   one_err_line
+  err_prefixed
+  # Manual pages.
   run 0 "$VT" extract --help
-  expect_out "--layout"
+  for section in NAME SYNOPSIS DESCRIPTION ARGUMENTS OPTIONS "EXIT STATUS" EXAMPLES; do
+    grep -q "^$section\$" out.txt || fail "extract --help has no $section section"
+  done
+  expect_out "^    --layout TEXT"
   no_file x.png x.png.partial
+  ;;
+
+unreadable)
+  # A file that cannot be read, for any reason, is a finding: exit 1.
+  run 1 "$VT" info "$DIR/does-not-exist.vtp"
+  expect_err "^veltrane: $DIR/does-not-exist.vtp: cannot open: No such file or directory$"
+  mkdir folder.vtp
+  run 1 "$VT" verify folder.vtp
+  expect_err "^veltrane: folder.vtp: is a directory, not a pyramid file$"
+  cp "$SAMPLES/image.vtp" locked.vtp
+  chmod 000 locked.vtp
+  as_user=()
+  [ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  run 1 "${as_user[@]}" "$VT" info locked.vtp
+  expect_err "^veltrane: locked.vtp: cannot open: Permission denied$"
+  flock -x "$SAMPLES/dem.vtp" sleep 3 &
+  sleep 0.5
+  run 1 "$VT" info "$SAMPLES/dem.vtp"
+  expect_err "^veltrane: .*dem.vtp: cannot open: the file is held open by another program$"
+  wait
+  run 1 "$VT" build "$DIR/none.png" -o none.vtp
+  expect_err "^veltrane: $DIR/none.png: "
+  no_file none.vtp
+  run 1 "$VT" build "$CONTENT/pier.png" -o none.vtp --wkt-file "$DIR/none.prj"
+  expect_err "^veltrane: $DIR/none.prj: cannot read the projection text"
+  no_file none.vtp
+  ;;
+
+progress)
+  # A bar on a terminal for the long commands, none with --quiet or into a file.
+  for cmd in "verify $SAMPLES/image.vtp" "mosaic $SAMPLES/image.vtp 2 -o m.png" "build $CONTENT/pier.png -o p.vtp" \
+    "bench $SAMPLES/image.vtp -j 1 --seconds 0.1"; do
+    name=${cmd%% *}
+    on_terminal "$VT" $cmd
+    grep -q "$name \[#" tty.txt || fail "$name draws no progress bar on a terminal: $(cat -v tty.txt)"
+    on_terminal "$VT" $cmd --quiet
+    ! grep -q '\[#' tty.txt || fail "$name --quiet draws a progress bar"
+    run 0 "$VT" $cmd
+    ! grep -q '\[#' err.txt || fail "$name draws a progress bar into a file"
+  done
+  ;;
+
+readme)
+  # The README's table names every option of every command.
+  readme=$CONTENT/../../README.md
+  for cmd in sample build info extract mosaic verify elevation bench; do
+    row=$(grep -m1 "^| \`veltrane $cmd " "$readme") || {
+      fail "README has no row for veltrane $cmd"
+      continue
+    }
+    "$VT" "$cmd" --help >help.txt
+    for option in $(grep -Eo '^    (-[a-zA-Z], )?--[a-z-]+' help.txt | grep -Eo -- '--[a-z-]+'); do
+      [ "$option" = --help ] || grep -q -- "\`$option\|/\`$option" <<<"$row" || fail "README: veltrane $cmd lacks $option"
+    done
+  done
   ;;
 
 extract)
@@ -206,8 +278,6 @@ build)
   [ "$ae" = 0 ] || fail "lossless JPEG 2000 round trip differs in $ae pixels"
   run 0 "$VT" build "$CONTENT/board.jpg" -o board.vtp
   expect_out "720 x 477 image"
-  run 1 "$VT" build "$DIR/none.png" -o none.vtp
-  no_file none.vtp
   ;;
 
 gis)
@@ -310,18 +380,27 @@ damaged)
   # Corrupt headers.
   head -c 200 "$SAMPLES/image.vtp" >short.vtp
   run 1 "$VT" info short.vtp
-  expect_err "short.vtp: corrupt header"
+  expect_err "^veltrane: short.vtp: damaged header: the file has 200 bytes"
   one_err_line
   cp "$SAMPLES/image.vtp" levels.vtp
   put_le levels.vtp 312 4 99
   run 1 "$VT" verify levels.vtp
   expect_err "level count 99 out of range"
-  # A file another program holds open.
-  flock -x "$SAMPLES/dem.vtp" sleep 3 &
-  sleep 0.5
-  run 1 "$VT" info "$SAMPLES/dem.vtp"
-  expect_err "held open by another program"
-  wait
+  # A header claiming 20 levels, whose index the file cannot hold: said at
+  # once, never walked (4^19 tiles).
+  put_le levels.vtp 312 8 $(((20 << 32) | 20))
+  for cmd in "info levels.vtp" "verify levels.vtp" "mosaic --kind image levels.vtp 0 -o x.png" \
+    "extract --kind image levels.vtp 0 0 0 -o x.png"; do
+    run 1 "$VT" $cmd
+    expect_err "^veltrane: levels.vtp: damaged header: 20 index levels need 366503875925 index entries, the file"
+    one_err_line
+  done
+  # Payloads of no recognisable kind (zeroed) are a finding, not bad usage.
+  cp "$SAMPLES/image.vtp" zeroed.vtp
+  size=$(stat -c %s zeroed.vtp)
+  dd if=/dev/zero of=zeroed.vtp bs=1 seek=572 count=$((size - 572)) conv=notrunc status=none
+  run 1 "$VT" verify zeroed.vtp
+  expect_err "^veltrane: zeroed.vtp: cannot tell the payload kind (from the first 4 payloads); name it with --kind"
   ;;
 
 bench)

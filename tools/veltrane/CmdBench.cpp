@@ -10,6 +10,8 @@
 #include <CLI/CLI.hpp>
 
 #include "Common.h"
+#include "Manual.h"
+#include "Progress.h"
 #include "format/PayloadFormat.h"
 
 namespace vt {
@@ -72,9 +74,12 @@ int RunBench(const BenchOptions& o) {
     // Read and check every payload once; bench only the good ones.
     std::vector<Job> jobs;
     int skipped = 0;
+    uint64_t total = 0;
+    for (int level = 0; level < pyramid.levels(); ++level) total += uint64_t{1} << (2 * level);
+    Progress reading("bench: reading tiles", total);
     for (int level = 0; level < pyramid.levels(); ++level)
         for (int y = 0; y < (1 << level); ++y)
-            for (int x = 0; x < (1 << level); ++x) {
+            for (int x = 0; x < (1 << level); ++x, reading.Advance()) {
                 Job job;
                 std::string why;
                 if (pyramid.ReadTile(level, x, y, job.payload, why) != Pyramid::TileStatus::Ok) continue;
@@ -114,6 +119,9 @@ int RunBench(const BenchOptions& o) {
     std::printf("%s: %zu tiles as %s, layout %s, %.1f s per run\n", o.file.c_str(), jobs.size(), KindDescription(kind),
                 layout == Layout::Default ? "default" : LayoutName(layout), o.seconds);
     std::printf("threads     tiles/s   megapixels/s   speed-up\n");
+    std::fflush(stdout);
+    constexpr int kSlices = 20;  // progress steps per run
+    Progress progress("bench", counts.size() * kSlices);
     CVeltrane reader;
     double single = 0;
     for (int threads : counts) {
@@ -135,7 +143,10 @@ int RunBench(const BenchOptions& o) {
                     pixels[static_cast<size_t>(t)] += mine[i].pixels;
                 }
             });
-        std::this_thread::sleep_for(std::chrono::duration<double>(o.seconds));
+        for (int slice = 1; slice <= kSlices; ++slice, progress.Advance())
+            std::this_thread::sleep_until(
+                start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(o.seconds * slice / kSlices)));
         stop = true;
         for (std::thread& th : pool) th.join();
         double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -145,7 +156,9 @@ int RunBench(const BenchOptions& o) {
         if (failed) Fail(kExitFinding, o.file + ": a decode that succeeded once failed when repeated");
         double rate = static_cast<double>(total) / elapsed;
         if (threads == 1) single = rate;
+        Progress::Interrupt();
         std::printf("%7d  %10.1f  %13.1f  %8.2fx\n", threads, rate, px / elapsed / 1e6, single > 0 ? rate / single : 0.0);
+        std::fflush(stdout);
     }
     return kExitOk;
 }
@@ -161,6 +174,13 @@ Command AddBench(CLI::App& app) {
         ->capture_default_str();
     sub->add_option("-j,--threads", o->threads, "most threads (default: the number of processors)");
     sub->add_option("--seconds", o->seconds, "seconds per thread count")->capture_default_str();
+    Progress::AddQuietOption(sub);
+    Describe(sub,
+             "Reads every tile once, then decodes all of them over and over through the library on 1, 2, 4, ... up "
+             "to --threads threads, --seconds each, and prints tiles and megapixels a second per thread count with "
+             "the speed-up over one thread. Image tiles decode to their DXT mip chain unless --layout names another "
+             "layout; tiles that do not decode are left out and counted.",
+             {"veltrane bench city.vtp", "veltrane bench city.vtp -j 4 --seconds 3 --layout rgb"});
     return {sub, [o] { return RunBench(*o); }};
 }
 

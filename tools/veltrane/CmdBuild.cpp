@@ -16,6 +16,8 @@
 
 #include "Common.h"
 #include "ImageFile.h"
+#include "Manual.h"
+#include "Progress.h"
 #include "PyramidWriter.h"
 
 namespace vt {
@@ -139,10 +141,14 @@ int RunBuild(const BuildOptions& o) {
     bool lossless = o.quality == -1 || o.quality == 100;
     int tiles = 0, jpegTiles = 0, j2kTiles = 0, alphaTiles = 0, skipped = 0;
     const std::vector<Image> images = payloads::LevelImages(image, levels);
+    uint64_t cells = 0;  // tiles the levels cover, transparent or not
+    for (const Image& level : images)
+        cells += static_cast<uint64_t>((level.width + o.tile - 1) / o.tile) * ((level.height + o.tile - 1) / o.tile);
+    Progress progress("build", cells);
     for (int l = 0; l < levels; ++l) {
         const Image& level = images[static_cast<size_t>(l)];
         for (int y = 0; y * o.tile < level.height; ++y)
-            for (int x = 0; x * o.tile < level.width; ++x) {
+            for (int x = 0; x * o.tile < level.width; ++x, progress.Advance()) {
                 std::vector<uint8_t> outside;
                 Image tile = payloads::CutTile(level, x, y, o.tile, &outside);
                 bool any = false, all = true;
@@ -202,6 +208,16 @@ Command AddBuild(CLI::App& app) {
     auto* wkt = sub->add_option("--wkt", o->wkt,
                                 "projection as WKT text, at most 255 bytes (default: the image's coordinate system)");
     sub->add_option("--wkt-file", o->wktFile, "file holding the projection WKT (e.g. a .prj)")->excludes(wkt);
+    Progress::AddQuietOption(sub);
+    Describe(sub,
+             "Builds a pyramid from an image: the finest level is the image itself, each coarser level the 2 x 2 "
+             "average of the one below, down to one tile. Tiles are compact JPEG, or JPEG 2000 with --codec j2k; "
+             "tiles with transparent pixels keep an alpha plane and are always compact JPEG, wholly transparent "
+             "tiles are left out. Without --bounds and --wkt the image's own georeferencing and coordinate system "
+             "place the pyramid; an image without them is placed in pixel units.",
+             {"veltrane build ortho.tif -o ortho.vtp", "veltrane build photo.png -o photo.vtp",
+              "veltrane build ortho.png -o ortho.vtp --codec j2k --bounds 500000 5200000 510000 5210000 "
+              "--wkt-file ortho.prj"});
     return {sub, [o] { return RunBuild(*o); }};
 }
 

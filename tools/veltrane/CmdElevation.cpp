@@ -12,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Common.h"
+#include "Manual.h"
 
 namespace vt {
 namespace cli {
@@ -98,6 +99,11 @@ Command AddElevation(CLI::App& app) {
     sub->add_option("ROW", o->row, "row")->required();
     sub->add_option("X", o->x, "map x (east) in the file's projection")->required();
     sub->add_option("Y", o->y, "map y (north)")->required();
+    Describe(sub,
+             "Reads the elevation grid of the tile at LEVEL, COL, ROW (a DEM/DOM packet or a terrain payload) and "
+             "prints the elevation at map position X Y, interpolated by the library's own bilinear lookup. The "
+             "position must lie inside the tile.",
+             {"veltrane elevation samples/dem.vtp 1 0 0 13.05 47.25"});
     return {sub, [o] { return RunElevation(*o); }};
 }
 

@@ -6,6 +6,7 @@
 
 #include "Common.h"
 #include "ImageFile.h"
+#include "Manual.h"
 
 namespace vt {
 namespace cli {
@@ -79,6 +80,13 @@ Command AddExtract(CLI::App& app) {
                     "as stored)")
         ->capture_default_str();
     sub->add_option("--id", o->id, "orthophoto id of a DEM/DOM packet (default: the first)");
+    Describe(sub,
+             "Writes the tile at LEVEL, COL, ROW. The output's extension decides what: .png decodes the tile to "
+             "pixels (an elevation grid as grey levels), .dds writes a DXT texture with its mip chain (DXT5 when the "
+             "tile carries alpha), any other name gets the payload as stored or, with --layout, the library's "
+             "decoded layout (BGR, 5:6:5 or BGRA pixels, or DXT blocks). An output appears whole or not at all.",
+             {"veltrane extract city.vtp 3 2 5 -o tile.png", "veltrane extract city.vtp 3 2 5 -o tile.dds",
+              "veltrane extract city.vtp 3 2 5 -o tile.565 --layout rgb565"});
     return {sub, [o] { return RunExtract(*o); }};
 }
 

@@ -11,6 +11,8 @@
 
 #include "Common.h"
 #include "ImageFile.h"
+#include "Manual.h"
+#include "Progress.h"
 
 namespace vt {
 namespace cli {
@@ -46,8 +48,10 @@ int RunMosaic(const MosaicOptions& o) {
                              std::to_string(height) + " pixels, too large for one image; pick a coarser level");
     Image mosaic(width, height);  // transparent where nothing is drawn
     int n = 1 << o.level, drawn = 0, missing = 0, bad = 0;
-    for (int y = 0; y < n && y * tile < height; ++y) {
-        for (int x = 0; x < n && x * tile < width; ++x) {
+    const int across = std::min(n, (width + tile - 1) / tile), down = std::min(n, (height + tile - 1) / tile);
+    Progress progress("mosaic", static_cast<uint64_t>(across) * static_cast<uint64_t>(down));
+    for (int y = 0; y < down; ++y) {
+        for (int x = 0; x < across; ++x, progress.Advance()) {
             std::string why, where = pyramid.Where(o.level, x, y);
             Bytes payload;
             Pyramid::TileStatus status = pyramid.ReadTile(o.level, x, y, payload, why);
@@ -114,6 +118,14 @@ Command AddMosaic(CLI::App& app) {
     sub->add_option("LEVEL", o->level, "level (0 is the coarsest)")->required();
     sub->add_option("-o,--output", o->output, "output image: .tif (GeoTIFF) or .png")->required();
     sub->add_option("--id", o->id, "orthophoto id of DEM/DOM packets (default: the first)");
+    Progress::AddQuietOption(sub);
+    Describe(sub,
+             "Decodes every tile of LEVEL and stitches them into one image, cropped to the image's extent; missing "
+             "tiles stay transparent. A GeoTIFF (.tif) carries its georeferencing and coordinate system; a PNG gets "
+             "them beside it (a .pgw world file, and .prj and .png.aux.xml when the file names a coordinate "
+             "system), so that GIS programs place the image. Exit status 1 when a tile cannot be read; it is left "
+             "transparent.",
+             {"veltrane mosaic city.vtp 4 -o city.tif", "veltrane mosaic city.vtp 2 -o overview.png"});
     return {sub, [o] { return RunMosaic(*o); }};
 }
 

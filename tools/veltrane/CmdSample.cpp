@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Common.h"
+#include "Manual.h"
 #include "PyramidWriter.h"
 #include "Procedural.h"
 
@@ -231,6 +232,12 @@ Command AddSample(CLI::App& app) {
     CLI::App* sub = app.add_subcommand(
         "sample", "Write deterministic sample pyramids (one per payload kind) into DIR");
     sub->add_option("DIR", o->dir, "output folder (created if missing)")->required();
+    Describe(sub,
+             "Writes five small pyramid files into DIR (created if needed), the same bytes on every run, over a "
+             "generated patch of mountains: image.vtp (image tiles: compact JPEG, some with an alpha plane, and JPEG "
+             "2000), image2.vtp (second-generation image tiles), dem.vtp (DEM/DOM packets: an elevation grid and two "
+             "orthophotos per tile), terrain.vtp (terrain payloads) and dds.vtp (DDS textures).",
+             {"veltrane sample samples"});
     return {sub, [o] { return RunSample(*o); }};
 }
 

@@ -1,5 +1,7 @@
 #include "Common.h"
+#include "Progress.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -15,7 +17,10 @@ namespace cli {
 
 void Fail(int code, const std::string& message) { throw Failure{code, message}; }
 
-void Say(const std::string& message) { std::fprintf(stderr, "veltrane: %s\n", message.c_str()); }
+void Say(const std::string& message) {
+    Progress::Interrupt();
+    std::fprintf(stderr, "veltrane: %s\n", message.c_str());
+}
 
 bool KindInThisEdition(Kind kind) {
 #if defined(VELTRANE_EDITION_TERRAIN)
@@ -53,6 +58,7 @@ namespace {
 constexpr int kMaxLevels = 20;  // 4^20 index entries is already a 13 TB index
 constexpr int kMaxTileSide = 8192;
 constexpr uint32_t kMaxPayload = 256u << 20;
+constexpr uint64_t kIndexBlockEntries = 1 << 16;  // 768 KiB of index read at a time
 
 bool PreadAll(int fd, void* out, size_t size, uint64_t offset) {
     size_t done = 0;
@@ -70,10 +76,11 @@ uint64_t Pow4(int e) { return uint64_t{1} << (2 * e); }
 }  // namespace
 
 Pyramid::Pyramid(const std::string& path) : path_(path), reader_(new CVeltrane) {
+    // Every way a file cannot be read is a finding about that file (exit 1),
+    // as with any other file tool; only the command line itself is bad usage.
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        Fail(kExitUsage, path + ": cannot open: " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) Fail(kExitUsage, path + ": is a directory, not a pyramid file");
+    if (::stat(path.c_str(), &st) != 0) Fail(kExitFinding, path + ": cannot open: " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) Fail(kExitFinding, path + ": is a directory, not a pyramid file");
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) Fail(kExitFinding, path + ": cannot open: " + std::strerror(errno));
     fileSize_ = static_cast<uint64_t>(st.st_size);
@@ -81,12 +88,12 @@ Pyramid::Pyramid(const std::string& path) : path_(path), reader_(new CVeltrane) 
         Fail(kExitFinding, path + ": cannot open: the file is held open by another program");
 
     if (fileSize_ < sizeof(PyramidHeader))
-        Fail(kExitFinding, path + ": corrupt header: the file has " + std::to_string(fileSize_) +
+        Fail(kExitFinding, path + ": damaged header: the file has " + std::to_string(fileSize_) +
                                " bytes, a pyramid header alone takes 320");
     if (!PreadAll(fd_, &header_, sizeof header_, 0)) Fail(kExitFinding, path + ": cannot read the header");
 
     const PyramidHeader& h = header_;
-    auto bad = [&](const std::string& what) { Fail(kExitFinding, path + ": corrupt header: " + what); };
+    auto bad = [&](const std::string& what) { Fail(kExitFinding, path + ": damaged header: " + what); };
     if (std::memchr(h.wktPrj, 0, sizeof h.wktPrj) == nullptr) bad("the projection text is not terminated");
     if (h.maxLevel < 1 || h.maxLevel > kMaxLevels) bad("level count " + std::to_string(h.maxLevel) + " out of range");
     if (h.indexLevels < 1 || h.indexLevels > kMaxLevels)
@@ -94,6 +101,15 @@ Pyramid::Pyramid(const std::string& path) : path_(path), reader_(new CVeltrane) 
     if (h.indexLevels < h.maxLevel)
         bad("the index holds " + std::to_string(h.indexLevels) + " levels, fewer than the " +
             std::to_string(h.maxLevel) + " the header announces");
+    // The index of S levels, (4^S - 1) / 3 entries of 12 bytes, sits right
+    // behind the header: a file of N bytes holds at most (N - 320) / 12 of
+    // them. A header claiming more is damaged, and is said to be at once
+    // rather than found out by walking billions of entries that are not there.
+    indexEntries_ = (Pow4(h.indexLevels) - 1) / 3;
+    const uint64_t room = (fileSize_ - sizeof(PyramidHeader)) / 12;
+    if (indexEntries_ > room)
+        bad(std::to_string(h.indexLevels) + " index levels need " + std::to_string(indexEntries_) +
+            " index entries, the file has room for " + std::to_string(room));
     if (h.blockWidth < 1 || h.blockWidth > kMaxTileSide || h.blockHeight != h.blockWidth)
         bad("tile size " + std::to_string(h.blockWidth) + " x " + std::to_string(h.blockHeight) + " not supported");
     double span = std::ldexp(static_cast<double>(h.blockWidth), h.maxLevel - 1);
@@ -103,7 +119,6 @@ Pyramid::Pyramid(const std::string& path) : path_(path), reader_(new CVeltrane) 
     if (!std::isfinite(h.minX) || !std::isfinite(h.maxX) || !std::isfinite(h.minY) || !std::isfinite(h.maxY) ||
         !(h.maxX > h.minX) || !(h.maxY > h.minY))
         bad("bounds are not a rectangle");
-    indexEnd_ = 320 + 4 * (Pow4(h.indexLevels) - 1);
 }
 
 Pyramid::~Pyramid() {
@@ -136,15 +151,23 @@ Pyramid::Entry Pyramid::ReadEntry(int level, int x, int y) const {
     uint64_t number = 0;
     for (int j = level + 1; j < header_.indexLevels; ++j) number += Pow4(j);
     number += (static_cast<uint64_t>(y) << level) + static_cast<uint64_t>(x);
-    uint64_t at = 320 + 12 * number;
-    Entry entry;
-    unsigned char raw[12];
-    if (at + 12 > fileSize_ || !PreadAll(fd_, raw, 12, at)) return entry;
+    if (number < blockFirst_ || number >= blockFirst_ + block_.size() / 12) {
+        // A level's entries follow each other row by row, so commands that
+        // walk a level meet whole blocks in turn.
+        blockFirst_ = number - number % kIndexBlockEntries;
+        const uint64_t count = std::min<uint64_t>(kIndexBlockEntries, indexEntries_ - blockFirst_);
+        block_.resize(static_cast<size_t>(count * 12));
+        if (!PreadAll(fd_, block_.data(), block_.size(), 320 + 12 * blockFirst_)) {
+            block_.clear();
+            Fail(kExitFinding, path_ + ": cannot read the tile index: " + std::strerror(errno));
+        }
+    }
+    const unsigned char* raw = block_.data() + 12 * (number - blockFirst_);
     uint64_t offset = 0;
     for (int i = 7; i >= 0; --i) offset = offset << 8 | raw[i];
+    Entry entry;
     entry.offset = static_cast<int64_t>(offset);
     entry.size = payloads::GetU32(raw + 8);
-    entry.readable = true;
     return entry;
 }
 
@@ -165,10 +188,6 @@ void Pyramid::CheckTileAddress(int level, int x, int y) const {
 Pyramid::TileStatus Pyramid::ReadTile(int level, int x, int y, Bytes& payload, std::string& why) {
     payload.clear();
     Entry entry = ReadEntry(level, x, y);
-    if (!entry.readable) {
-        why = "index entry lies past the end of the file (the index is cut short)";
-        return TileStatus::EntryPastEnd;
-    }
     if (entry.size == 0) return TileStatus::Missing;
     if (entry.offset < 0 || static_cast<uint64_t>(entry.offset) >= fileSize_) {
         why = "entry points past the end of the file (offset " + std::to_string(entry.offset) + ", file " +

@@ -72,8 +72,6 @@ public:
     uint64_t fileSize() const { return fileSize_; }
     int levels() const { return header_.maxLevel; }
     int tileSize() const { return header_.blockWidth; }
-    bool indexComplete() const { return indexEnd_ <= fileSize_; }
-    uint64_t indexEnd() const { return indexEnd_; }
 
     // Pixel size of a level in map units, and the image's size at it.
     double LevelPixelX(int level) const;
@@ -84,11 +82,13 @@ public:
     struct Entry {
         int64_t offset = 0;
         uint32_t size = 0;
-        bool readable = false;  // the entry itself lies inside the file
     };
+    // The index entry of a tile. The index is read in large blocks, so that
+    // walking every entry of a deep pyramid goes at the disk's speed; Fail()s
+    // when the index cannot be read.
     Entry ReadEntry(int level, int x, int y) const;
 
-    enum class TileStatus { Ok, Missing, EntryPastEnd, PayloadPastEnd, CutShort, ReadFailed };
+    enum class TileStatus { Ok, Missing, PayloadPastEnd, CutShort, ReadFailed };
     // Reads a tile through the library after checking its entry. `why` gets a
     // description of anything but Ok / Missing.
     TileStatus ReadTile(int level, int x, int y, Bytes& payload, std::string& why);
@@ -104,8 +104,11 @@ private:
     std::unique_ptr<CVeltrane> reader_;
     PyramidHeader header_{};
     uint64_t fileSize_ = 0;
-    uint64_t indexEnd_ = 0;
+    uint64_t indexEntries_ = 0;  // entries of the whole index, all inside the file
     int fd_ = -1;  // our own read-only descriptor, for the index entries
+    // The block of index entries read last: entries [blockFirst_, blockFirst_ + block_.size() / 12).
+    mutable std::vector<unsigned char> block_;
+    mutable uint64_t blockFirst_ = 0;
 };
 
 // Looks at the first present payloads (coarsest level first) and names the

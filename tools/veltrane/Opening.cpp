@@ -23,8 +23,10 @@ Kind ResolveKind(Pyramid& pyramid, Kind kind, const std::string& edition) {
     if (guessed) {
         std::string evidence;
         kind = GuessKind(pyramid, evidence);
+        // Unrecognisable payloads are a finding about the file (it is damaged,
+        // or holds a kind the tool does not know), not a misused command line.
         if (kind == Kind::Auto)
-            Fail(kExitUsage, pyramid.path() + ": cannot tell the payload kind (" + evidence +
+            Fail(kExitFinding, pyramid.path() + ": cannot tell the payload kind (" + evidence +
                                  "); name it with --kind image|image2|dem|dom|terrain|dds");
         Say(pyramid.path() + ": no --kind given; the payloads look like " + KindDescription(kind) + " (" +
             evidence + "), so --kind " + KindName(kind));

@@ -1,8 +1,9 @@
 // veltrane: reads, checks and builds tile pyramid files from a shell.
 //
-// Exit status: 0 success, 1 a finding (a bad tile, an unreadable or damaged
-// file), 2 bad usage (unknown options, tiles that do not exist, a payload kind
-// the file does not hold).
+// Exit status: 0 success, 1 a finding (a bad tile, a damaged file, a file
+// that cannot be read for any reason), 2 bad usage of the command line
+// (unknown options, tiles that do not exist, a payload kind the edition
+// does not read).
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -11,24 +12,51 @@
 #include <CLI/CLI.hpp>
 
 #include "Common.h"
+#include "Manual.h"
 
 int main(int argc, char** argv) {
     using namespace vt::cli;
     SetCommandLine(argc, argv);
-    CLI::App app{
-        "veltrane: read, check and build tile pyramid files (georeferenced rasters cut into tiles at several "
-        "levels of detail)."};
+    CLI::App app{"Read, check and build tile pyramid files"};
     app.name("veltrane");
+    UseManualPages(app);
+    app.set_help_flag("-h,--help", "print this help and exit");
     app.require_subcommand(1, 1);
-    app.footer("Run 'veltrane COMMAND --help' for the options of a command.");
+    app.set_version_flag("--version", "veltrane " VT_VERSION)->description("print the version and exit");
+    app.footer("Run 'veltrane COMMAND --help' for the arguments and options of a command.");
+    Describe(&app,
+             "A tile pyramid file holds one georeferenced raster cut into square tiles at several levels of detail: "
+             "level 0 is one tile for the whole area, each finer level has twice as many tiles along each side. "
+             "veltrane shows what a file holds, decodes and checks its tiles through the library, writes tiles and "
+             "whole levels as images and textures, measures decoding speed, and builds files from images.\n\n"
+             "A file does not record which payload kind it holds; the commands that decode tiles take --kind and "
+             "otherwise guess it from the first payloads and say so. Messages go to stderr, each line starting with "
+             "'veltrane:'; mosaic, build, verify and bench draw a progress bar there when it is a terminal.",
+             {"veltrane sample samples", "veltrane info samples/image.vtp", "veltrane verify samples/image.vtp",
+              "veltrane mosaic samples/image.vtp 2 -o level2.png"});
 
     std::vector<Command> commands = {AddSample(app), AddBuild(app), AddInfo(app),      AddExtract(app),
                                      AddMosaic(app), AddVerify(app), AddElevation(app), AddBench(app)};
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitUsage;
+        // One line, like every other message, naming the command whose help tells more.
+        std::string where = "veltrane";
+        for (const CLI::App* sub = &app; !sub->get_subcommands().empty();) {
+            sub = sub->get_subcommands().front();
+            where += " " + sub->get_name();
+        }
+        std::string what = e.what();
+        if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-')
+            what = std::string("'") + argv[1] + "' is not a command";
+        for (char& c : what)
+            if (c == '\n') c = ' ';
+        Say(what + " (see '" + where + " --help')");
+        return kExitUsage;
     }
     try {
         for (Command& command : commands)
