@@ -1,5 +1,6 @@
 #include "Manual.h"
 
+#include <cctype>
 #include <map>
 #include <sstream>
 

@@ -1,6 +1,7 @@
 #include "Progress.h"
 
 #include <cstdio>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
