@@ -30,9 +30,10 @@ done
 for f in image image2 dem terrain dds; do
   section "verify every tile of $f.vtp" verify samples/$f.vtp
 done
-section "PNG mosaic of level 2 with world file and .prj" mosaic samples/image.vtp 2 -o image-level2.png
+section "PNG mosaic of level 2 with world file, .prj and .png.aux.xml" mosaic samples/image.vtp 2 -o image-level2.png
 echo "world file image-level2.pgw:"
 sed 's/^/  /' image-level2.pgw
+section "GeoTIFF mosaic of level 2" mosaic samples/image.vtp 2 -o image-level2.tif
 section "orthophoto mosaic of the DEM/DOM packets" mosaic samples/dem.vtp 1 --kind dom -o dem-orthophoto.png
 section "DXT5 texture (with mips) of a tile with a no-data mask" extract samples/image.vtp 2 0 2 -o tile-2-0-2.dds
 section "DXT1 texture of a terrain tile (terrain edition)" extract samples/terrain.vtp 1 1 0 -o terrain-1-1-0.dds
@@ -44,8 +45,10 @@ cat <<EOF
 
 == outputs in $out
   samples/*.vtp            the sample pyramids (image, image2, dem, terrain, dds)
-  image-level2.png         mosaic of level 2, with image-level2.pgw (world file) and image-level2.prj
-  dem-orthophoto.png       orthophoto mosaic of the DEM/DOM packets, with .pgw and .prj
+  image-level2.png         mosaic of level 2, with image-level2.pgw (world file), image-level2.prj and
+                           image-level2.png.aux.xml (the coordinate system, where GDAL and QGIS look for it)
+  image-level2.tif         the same mosaic as a GeoTIFF
+  dem-orthophoto.png       orthophoto mosaic of the DEM/DOM packets, with .pgw, .prj and .png.aux.xml
   tile-2-0-2.dds           DXT5 texture with 9 mip levels (open it in any DDS viewer)
   terrain-1-1-0.dds        DXT1 texture of a terrain payload
   tile-2-0-2.png           the same image tile as PNG
