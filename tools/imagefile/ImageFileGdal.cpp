@@ -6,11 +6,13 @@
 // the reason of a failure.
 #include "ImageFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -97,10 +99,26 @@ void ReadGeoreferencing(GDALDatasetH dataset, Georeferencing& g) {
     if (srs != nullptr) g.wktForms = WktForms(srs);
 }
 
-// Reads a band into every fourth byte from `rgba` on.
+// Reads a band into every fourth byte from `rgba` on. 16-bit samples are
+// scaled to 8 bits from their significant bits (NBITS, else all 16), as PNG
+// readers reduce 16-bit PNG files.
 bool ReadBand(GDALRasterBandH band, int width, int height, std::uint8_t* rgba) {
-    return GDALRasterIOEx(band, GF_Read, 0, 0, width, height, rgba, width, height, GDT_Byte, 4,
-                          static_cast<GSpacing>(width) * 4, nullptr) == CE_None;
+    const size_t pixels = static_cast<size_t>(width) * height;
+    if (GDALGetRasterDataType(band) != GDT_UInt16)
+        return GDALRasterIOEx(band, GF_Read, 0, 0, width, height, rgba, width, height, GDT_Byte, 4,
+                              static_cast<GSpacing>(width) * 4, nullptr) == CE_None;
+    std::vector<std::uint16_t> samples(pixels);
+    if (GDALRasterIOEx(band, GF_Read, 0, 0, width, height, samples.data(), width, height, GDT_UInt16, 0, 0,
+                       nullptr) != CE_None)
+        return false;
+    const char* nbits = GDALGetMetadataItem(band, "NBITS", "IMAGE_STRUCTURE");
+    const int bits = nbits != nullptr && atoi(nbits) >= 8 && atoi(nbits) <= 16 ? atoi(nbits) : 16;
+    const std::uint32_t top = (1u << bits) - 1;
+    for (size_t i = 0; i < pixels; ++i) {
+        const std::uint32_t v = std::min<std::uint32_t>(samples[i], top);
+        rgba[i * 4] = static_cast<std::uint8_t>((v * 255 + top / 2) / top);
+    }
+    return true;
 }
 
 // Colors come from the bands by their color interpretation (gray, or red,
@@ -114,13 +132,13 @@ bool ReadPixels(GDALDatasetH dataset, payloads::Image& image, std::string& error
     }
     GDALRasterBandH first = GDALGetRasterBand(dataset, 1);
     const GDALDataType type = GDALGetRasterDataType(first);
-    if (type != GDT_Byte) {
+    if (type != GDT_Byte && type != GDT_UInt16) {
         error = std::string("its pixels are ") + GDALGetDataTypeName(type) +
-                "; the tool builds pyramids of 8-bit images (convert with gdal_translate -ot Byte -scale)";
+                "; the tool builds pyramids of 8- and 16-bit images (convert with gdal_translate -ot Byte -scale)";
         return false;
     }
     GDALColorTableH palette = GDALGetRasterColorTable(first);
-    if (palette != nullptr && GDALGetRasterColorInterpretation(first) == GCI_PaletteIndex) {
+    if (palette != nullptr && type == GDT_Byte && GDALGetRasterColorInterpretation(first) == GCI_PaletteIndex) {
         if (!ReadBand(first, width, height, image.rgba.data())) return false;
         for (size_t i = 0, n = static_cast<size_t>(width) * height; i < n; ++i) {
             const GDALColorEntry* c = GDALGetColorEntry(palette, image.rgba[i * 4]);
