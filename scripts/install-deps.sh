@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  zlib1g-dev libopenjp2-7-dev libopenjp2-tools
+  zlib1g-dev libdeflate-dev libopenjp2-7-dev libopenjp2-tools
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libstb-dev libcli11-dev
   default-jdk-headless libjna-java imagemagick
