@@ -25,12 +25,7 @@ inline void CJpegDecoder::InverseDct(const int16_t* coefficients, bool hasAc, ui
 }
 
 template <class Kernels, int BytesPerPixel>
-inline void CJpegDecoder::ConvertMcu(const uint8_t* samples, uint8_t* pixels, size_t stride) {
-    Kernels::template ConvertMcu<BytesPerPixel>(samples, kColorTables, pixels, stride);
-}
-
-template <class Kernels, int BytesPerPixel>
-inline void CJpegDecoder::DecodeMcu(uint8_t* pixels, size_t stride) {
+inline void CJpegDecoder::DecodeMcu(uint8_t* pixels, size_t stride, const uint8_t* alpha, size_t alphaStride) {
     // All six blocks are entropy-decoded first, with the bit reader in
     // registers, then transformed: the order of independent work only.
     alignas(32) int16_t coefficients[6][64];
@@ -42,21 +37,23 @@ inline void CJpegDecoder::DecodeMcu(uint8_t* pixels, size_t stride) {
     StoreBitReader(bits);
 #pragma GCC unroll 6
     for (int b = 0; b < 6; ++b) InverseDct<Kernels>(coefficients[b], hasAc[b], samples + 64 * b, b);
-    ConvertMcu<Kernels, BytesPerPixel>(samples, pixels, stride);
+    Kernels::template ConvertMcu<BytesPerPixel>(samples, kColorTables, pixels, stride, alpha, alphaStride);
 }
 
 // MCUs in raster order. An MCU that lies wholly inside the image is
 // converted straight into the destination; one that reaches past the right
 // or bottom edge goes through a 16x16 buffer and only its inside part is
-// copied, so rows keep exactly width pixels.
+// copied, so rows keep exactly width pixels. Its alpha values likewise come
+// through a 16x16 buffer, so that no row of the plane is read past its end.
 template <class Kernels, int BytesPerPixel>
-bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* destination) {
+bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* destination, const uint8_t* alpha) {
     if (entropyData == nullptr || destination == nullptr) return false;
     const int mcuColumns = (width + 15) >> 4;
     const int mcuRows = (height + 15) >> 4;
     const size_t rowStride = static_cast<size_t>(width) * BytesPerPixel;
     nextByte = entropyData;
     alignas(32) uint8_t edge[16 * 16 * BytesPerPixel];
+    alignas(16) uint8_t edgeAlpha[16 * 16];
     for (int my = 0; my < mcuRows; ++my) {
         const int y0 = 16 * my;
         const int rows = y0 + 16 > height ? height - y0 : 16;
@@ -64,11 +61,18 @@ bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* 
             const int x0 = 16 * mx;
             const int columns = x0 + 16 > width ? width - x0 : 16;
             uint8_t* target = destination + static_cast<size_t>(y0) * rowStride + static_cast<size_t>(x0) * BytesPerPixel;
+            const uint8_t* mcuAlpha = alpha ? alpha + static_cast<size_t>(y0) * width + x0 : nullptr;
             if (rows == 16 && columns == 16) {
-                DecodeMcu<Kernels, BytesPerPixel>(target, rowStride);
+                DecodeMcu<Kernels, BytesPerPixel>(target, rowStride, mcuAlpha, width);
                 continue;
             }
-            DecodeMcu<Kernels, BytesPerPixel>(edge, 16 * BytesPerPixel);
+            if (mcuAlpha) {
+                std::memset(edgeAlpha, 255, sizeof edgeAlpha);
+                for (int r = 0; r < rows; ++r)
+                    std::memcpy(edgeAlpha + 16 * r, mcuAlpha + static_cast<size_t>(r) * width, static_cast<size_t>(columns));
+                mcuAlpha = edgeAlpha;
+            }
+            DecodeMcu<Kernels, BytesPerPixel>(edge, 16 * BytesPerPixel, mcuAlpha, 16);
             for (int r = 0; r < rows; ++r)
                 std::memcpy(target + static_cast<size_t>(r) * rowStride, edge + r * 16 * BytesPerPixel,
                             static_cast<size_t>(columns) * BytesPerPixel);
@@ -80,26 +84,30 @@ bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* 
 // The form is chosen once per image: AVX2 where the processor-feature mask
 // has it, else SSE2, else portable.
 template <int BytesPerPixel>
-bool CJpegDecoder::DecodeImageAnyForm(const unsigned char* entropyData, unsigned char* destination) {
+bool CJpegDecoder::DecodeImageAnyForm(const unsigned char* entropyData, unsigned char* destination,
+                                      const uint8_t* alpha) {
 #if VT_HAVE_AVX2
-    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2)) return DecodeImage<Avx2Kernels, BytesPerPixel>(entropyData, destination);
+    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2))
+        return DecodeImage<Avx2Kernels, BytesPerPixel>(entropyData, destination, alpha);
 #endif
 #if VT_HAVE_SSE2
-    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuSse2)) return DecodeImage<Sse2Kernels, BytesPerPixel>(entropyData, destination);
+    if (vt::cpu::HasCpuFeature(vt::cpu::kCpuSse2))
+        return DecodeImage<Sse2Kernels, BytesPerPixel>(entropyData, destination, alpha);
 #endif
-    return DecodeImage<PortableKernels, BytesPerPixel>(entropyData, destination);
+    return DecodeImage<PortableKernels, BytesPerPixel>(entropyData, destination, alpha);
 }
 
 bool CJpegDecoder::DecodeImage16(const unsigned char* entropyData, unsigned char* destination) {
-    return DecodeImageAnyForm<2>(entropyData, destination);
+    return DecodeImageAnyForm<2>(entropyData, destination, nullptr);
 }
 
 bool CJpegDecoder::DecodeImage24(const unsigned char* entropyData, unsigned char* destination) {
-    return DecodeImageAnyForm<3>(entropyData, destination);
+    return DecodeImageAnyForm<3>(entropyData, destination, nullptr);
 }
 
-bool CJpegDecoder::DecodeImage32(const unsigned char* entropyData, unsigned char* destination) {
-    return DecodeImageAnyForm<4>(entropyData, destination);
+bool CJpegDecoder::DecodeImage32(const unsigned char* entropyData, unsigned char* destination,
+                                 const unsigned char* alpha) {
+    return DecodeImageAnyForm<4>(entropyData, destination, alpha);
 }
 
 }  // namespace jpeg

@@ -42,7 +42,10 @@ public:
     // stream + headerLength. The 16-bit pixels are the 24-bit ones packed.
     bool DecodeImage16(const unsigned char* entropyData, unsigned char* destination);
     bool DecodeImage24(const unsigned char* entropyData, unsigned char* destination);
-    bool DecodeImage32(const unsigned char* entropyData, unsigned char* destination);
+    // With `alpha` (width x height bytes, rows top to bottom), byte 3 of
+    // each 32-bit pixel comes from it instead of being 255.
+    bool DecodeImage32(const unsigned char* entropyData, unsigned char* destination,
+                       const unsigned char* alpha = nullptr);
 
 private:
     friend struct ::CJpegDecoderTestAccess;
@@ -83,13 +86,11 @@ private:
     template <class Kernels>
     void InverseDct(const int16_t* coefficients, bool hasAc, uint8_t* samples, int blockIndex);
     template <class Kernels, int BytesPerPixel>
-    void ConvertMcu(const uint8_t* samples, uint8_t* pixels, size_t stride);
+    void DecodeMcu(uint8_t* pixels, size_t stride, const uint8_t* alpha, size_t alphaStride);
     template <class Kernels, int BytesPerPixel>
-    void DecodeMcu(uint8_t* pixels, size_t stride);
-    template <class Kernels, int BytesPerPixel>
-    bool DecodeImage(const unsigned char* entropyData, unsigned char* destination);
+    bool DecodeImage(const unsigned char* entropyData, unsigned char* destination, const uint8_t* alpha);
     template <int BytesPerPixel>
-    bool DecodeImageAnyForm(const unsigned char* entropyData, unsigned char* destination);
+    bool DecodeImageAnyForm(const unsigned char* entropyData, unsigned char* destination, const uint8_t* alpha);
 
     uint16_t quality;
     uint16_t qualityScale;

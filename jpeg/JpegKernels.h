@@ -16,6 +16,9 @@
 //     G = Y + ((-22554 (Cb-128) + 32768 - 46802 (Cr-128)) >> 16)
 //     R = Y + ((91881 (Cr-128) + 32768) >> 16),   each clamped to 0..255.
 //   Writes 16 rows of 16 pixels, `stride` bytes apart.
+// ConvertMcu32Alpha*: as ConvertMcu32*, with byte 3 of each pixel from an
+//   alpha plane (16 rows of 16 bytes, `alphaStride` bytes apart) instead of
+//   255, so that an alpha plane costs no second pass over the pixels.
 #ifndef VELTRANE_JPEG_KERNELS_H
 #define VELTRANE_JPEG_KERNELS_H
 
@@ -46,6 +49,8 @@ void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers
 void ConvertMcu16Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu24Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu32Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
+void ConvertMcu32AlphaPortable(const uint8_t* samples, const ColorTables& tables, const uint8_t* alpha, size_t alphaStride,
+                           uint8_t* pixels, size_t stride);
 
 // The AAN (Arai, Agui, Nakajima) IDCT's multipliers 1.082392200,
 // 1.414213562, 1.847759065 and 2.613125930 in 8-bit fixed point, shared by
@@ -61,6 +66,8 @@ void InverseDctSse2(const int16_t* coefficients, const uint16_t* multipliers, co
 void ConvertMcu16Sse2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu24Sse2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu32Sse2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
+void ConvertMcu32AlphaSse2(const uint8_t* samples, const ColorTables& tables, const uint8_t* alpha, size_t alphaStride,
+                           uint8_t* pixels, size_t stride);
 #endif
 #if VT_HAVE_AVX2
 void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t* rangeLimit,
@@ -68,34 +75,44 @@ void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, co
 void ConvertMcu16Avx2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu24Avx2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu32Avx2(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
+void ConvertMcu32AlphaAvx2(const uint8_t* samples, const ColorTables& tables, const uint8_t* alpha, size_t alphaStride,
+                           uint8_t* pixels, size_t stride);
 #endif
 
 using InverseDctFn = void (*)(const int16_t*, const uint16_t*, const uint8_t*, uint8_t*);
 using ConvertMcuFn = void (*)(const uint8_t*, const ColorTables&, uint8_t*, size_t);
+using ConvertMcuAlphaFn = void (*)(const uint8_t*, const ColorTables&, const uint8_t*, size_t, uint8_t*, size_t);
 
 // The forms as template arguments of the decoder's MCU loop (the functions
 // are template arguments, so the calls are direct). ConvertMcu<N> converts
-// to N bytes per pixel.
-template <InverseDctFn Idct, ConvertMcuFn Convert16, ConvertMcuFn Convert24, ConvertMcuFn Convert32>
+// to N bytes per pixel, with byte 3 from `alpha` where it is not null.
+template <InverseDctFn Idct, ConvertMcuFn Convert16, ConvertMcuFn Convert24, ConvertMcuFn Convert32,
+          ConvertMcuAlphaFn Convert32Alpha>
 struct Kernels {
     static void InverseDct(const int16_t* c, const uint16_t* m, const uint8_t* r, uint8_t* s) { Idct(c, m, r, s); }
     template <int BytesPerPixel>
-    static void ConvertMcu(const uint8_t* s, const ColorTables& t, uint8_t* p, size_t stride) {
+    static void ConvertMcu(const uint8_t* s, const ColorTables& t, uint8_t* p, size_t stride, const uint8_t* alpha,
+                           size_t alphaStride) {
         if (BytesPerPixel == 2)
             Convert16(s, t, p, stride);
         else if (BytesPerPixel == 3)
             Convert24(s, t, p, stride);
-        else
+        else if (alpha == nullptr)
             Convert32(s, t, p, stride);
+        else
+            Convert32Alpha(s, t, alpha, alphaStride, p, stride);
     }
 };
 
-using PortableKernels = Kernels<InverseDctPortable, ConvertMcu16Portable, ConvertMcu24Portable, ConvertMcu32Portable>;
+using PortableKernels = Kernels<InverseDctPortable, ConvertMcu16Portable, ConvertMcu24Portable, ConvertMcu32Portable,
+                                ConvertMcu32AlphaPortable>;
 #if VT_HAVE_SSE2
-using Sse2Kernels = Kernels<InverseDctSse2, ConvertMcu16Sse2, ConvertMcu24Sse2, ConvertMcu32Sse2>;
+using Sse2Kernels =
+    Kernels<InverseDctSse2, ConvertMcu16Sse2, ConvertMcu24Sse2, ConvertMcu32Sse2, ConvertMcu32AlphaSse2>;
 #endif
 #if VT_HAVE_AVX2
-using Avx2Kernels = Kernels<InverseDctAvx2, ConvertMcu16Avx2, ConvertMcu24Avx2, ConvertMcu32Avx2>;
+using Avx2Kernels =
+    Kernels<InverseDctAvx2, ConvertMcu16Avx2, ConvertMcu24Avx2, ConvertMcu32Avx2, ConvertMcu32AlphaAvx2>;
 #endif
 
 }  // namespace jpeg

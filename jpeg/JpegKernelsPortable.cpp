@@ -104,7 +104,7 @@ void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers
 namespace {
 
 template <int BytesPerPixel>
-inline void PutPixel(uint8_t* out, int y, int blue, int green, int red, const uint8_t* clamp) {
+inline void PutPixel(uint8_t* out, int y, int blue, int green, int red, const uint8_t* clamp, uint8_t alpha) {
     const uint8_t b = clamp[y + blue], g = clamp[y + green], r = clamp[y + red];
     if (BytesPerPixel == 2) {
         const unsigned word = (static_cast<unsigned>(b >> 3) << 11) | (static_cast<unsigned>(g >> 2) << 5) |
@@ -116,13 +116,17 @@ inline void PutPixel(uint8_t* out, int y, int blue, int green, int red, const ui
     out[0] = b;
     out[1] = g;
     out[2] = r;
-    if (BytesPerPixel == 4) out[3] = 255;
+    if (BytesPerPixel == 4) out[3] = alpha;
 }
 
 // Each chroma sample serves a 2x2 pixel square: its three offsets are
-// looked up once and added to the four luma samples.
+// looked up once and added to the four luma samples. 4-byte pixels take
+// byte 3 from `alpha` (rows `alphaStride` apart) or, without it, 255.
 template <int BytesPerPixel>
-void ConvertMcuPortable(const uint8_t* samples, const ColorTables& t, uint8_t* pixels, size_t stride) {
+void ConvertMcuPortable(const uint8_t* samples, const ColorTables& t, uint8_t* pixels, size_t stride,
+                        const uint8_t* alpha = nullptr, size_t alphaStride = 0) {
+    static const uint8_t kOpaque[16] = {255, 255, 255, 255, 255, 255, 255, 255,
+                                        255, 255, 255, 255, 255, 255, 255, 255};
     // Local copies: the byte stores below could alias the table struct.
     const uint8_t* const clamp = t.rangeLimit + 256;
     const int32_t* const cbToB = t.cbToB;
@@ -136,6 +140,8 @@ void ConvertMcuPortable(const uint8_t* samples, const ColorTables& t, uint8_t* p
         const uint8_t* luma1 = luma0 + 8;                                     // pixel row 2j + 1
         uint8_t* out0 = pixels + static_cast<size_t>(2 * j) * stride;
         uint8_t* out1 = out0 + stride;
+        const uint8_t* alpha0 = alpha ? alpha + static_cast<size_t>(2 * j) * alphaStride : kOpaque;
+        const uint8_t* alpha1 = alpha ? alpha0 + alphaStride : kOpaque;
         for (int i = 0; i < 8; ++i) {  // chroma column: pixel columns 2i, 2i + 1
             const int cb = cbRow[i], cr = crRow[i];
             const int blue = cbToB[cb];
@@ -144,10 +150,10 @@ void ConvertMcuPortable(const uint8_t* samples, const ColorTables& t, uint8_t* p
             const int x = 64 * (i >> 2) + 2 * (i & 3);  // luma offset: block column, then sample
             uint8_t* const o0 = out0 + 2 * i * BytesPerPixel;
             uint8_t* const o1 = out1 + 2 * i * BytesPerPixel;
-            PutPixel<BytesPerPixel>(o0, luma0[x], blue, green, red, clamp);
-            PutPixel<BytesPerPixel>(o0 + BytesPerPixel, luma0[x + 1], blue, green, red, clamp);
-            PutPixel<BytesPerPixel>(o1, luma1[x], blue, green, red, clamp);
-            PutPixel<BytesPerPixel>(o1 + BytesPerPixel, luma1[x + 1], blue, green, red, clamp);
+            PutPixel<BytesPerPixel>(o0, luma0[x], blue, green, red, clamp, alpha0[2 * i]);
+            PutPixel<BytesPerPixel>(o0 + BytesPerPixel, luma0[x + 1], blue, green, red, clamp, alpha0[2 * i + 1]);
+            PutPixel<BytesPerPixel>(o1, luma1[x], blue, green, red, clamp, alpha1[2 * i]);
+            PutPixel<BytesPerPixel>(o1 + BytesPerPixel, luma1[x + 1], blue, green, red, clamp, alpha1[2 * i + 1]);
         }
     }
 }
@@ -164,6 +170,11 @@ void ConvertMcu24Portable(const uint8_t* samples, const ColorTables& tables, uin
 
 void ConvertMcu32Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride) {
     ConvertMcuPortable<4>(samples, tables, pixels, stride);
+}
+
+void ConvertMcu32AlphaPortable(const uint8_t* samples, const ColorTables& tables, const uint8_t* alpha,
+                               size_t alphaStride, uint8_t* pixels, size_t stride) {
+    ConvertMcuPortable<4>(samples, tables, pixels, stride, alpha, alphaStride);
 }
 
 }  // namespace jpeg

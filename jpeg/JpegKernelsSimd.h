@@ -113,13 +113,12 @@ inline RowBgr ConvertRow(const uint8_t* lumaLeft, const uint8_t* lumaRight, cons
     return p;
 }
 
-// 16 pixels as B,G,R,255.
-inline void StoreRow32(const RowBgr& p, uint8_t* out) {
-    const __m128i opaque = _mm_set1_epi8(-1);
-    const __m128i bgLo = _mm_unpacklo_epi8(p.b, p.g);
+// 16 pixels as B,G,R,A.
+inline void StoreRow32(const RowBgr& p, __m128i alpha, uint8_t* out) {
+        const __m128i bgLo = _mm_unpacklo_epi8(p.b, p.g);
     const __m128i bgHi = _mm_unpackhi_epi8(p.b, p.g);
-    const __m128i raLo = _mm_unpacklo_epi8(p.r, opaque);
-    const __m128i raHi = _mm_unpackhi_epi8(p.r, opaque);
+    const __m128i raLo = _mm_unpacklo_epi8(p.r, alpha);
+    const __m128i raHi = _mm_unpackhi_epi8(p.r, alpha);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bgLo, raLo));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bgLo, raLo));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi16(bgHi, raHi));
@@ -144,9 +143,12 @@ inline void StoreRow16(const RowBgr& p, uint8_t* out) {
 }
 
 // The whole MCU: sample buffer (Y0 Y1 Y2 Y3 Cb Cr) to 16 rows of 16 pixels.
-// Store24 is the form's B,G,R interleave (StoreRow24 of its file).
+// Store24 is the form's B,G,R interleave (StoreRow24 of its file). 4-byte
+// pixels take byte 3 from `alpha` (rows `alphaStride` apart) or, without
+// it, 255.
 template <int BytesPerPixel, void (*Store24)(const RowBgr&, uint8_t*)>
-inline void ConvertMcuSimd(const uint8_t* samples, uint8_t* pixels, size_t stride) {
+inline void ConvertMcuSimd(const uint8_t* samples, uint8_t* pixels, size_t stride, const uint8_t* alpha = nullptr,
+                           size_t alphaStride = 0) {
 #pragma GCC unroll 2
     for (int j = 0; j < 8; ++j) {
         const ChromaOffsets o = ComputeChromaOffsets(samples + 256 + 8 * j, samples + 320 + 8 * j);
@@ -157,7 +159,10 @@ inline void ConvertMcuSimd(const uint8_t* samples, uint8_t* pixels, size_t strid
             const RowBgr p = ConvertRow(luma, luma + 64, o);
             uint8_t* out = pixels + static_cast<size_t>(r) * stride;
             if (BytesPerPixel == 4)
-                StoreRow32(p, out);
+                StoreRow32(p,
+                           alpha ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + static_cast<size_t>(r) * alphaStride))
+                                 : _mm_set1_epi8(-1),
+                           out);
             else if (BytesPerPixel == 3)
                 Store24(p, out);
             else

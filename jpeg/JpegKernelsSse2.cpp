@@ -147,6 +147,11 @@ void ConvertMcu32Sse2(const uint8_t* samples, const ColorTables&, uint8_t* pixel
     ConvertMcuSimd<4, StoreRow24>(samples, pixels, stride);
 }
 
+void ConvertMcu32AlphaSse2(const uint8_t* samples, const ColorTables&, const uint8_t* alpha, size_t alphaStride,
+                           uint8_t* pixels, size_t stride) {
+    ConvertMcuSimd<4, StoreRow24>(samples, pixels, stride, alpha, alphaStride);
+}
+
 }  // namespace jpeg
 }  // namespace vt
 

@@ -15,18 +15,19 @@
 namespace vt {
 namespace image {
 
-Refusal MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, unsigned char* pixels,
-                         int width, int height) {
-    // UsableSize keeps the count within 2^28, so it fits the 32-bit size.
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    if (!CanInflateTo(packedLength, count)) return Refusal::kAlphaNotInflating;
-    std::unique_ptr<unsigned char[]> plane(NewScratch(count));
-    if (!plane) return Refusal::kScratchUnavailable;
-    if (!InflateExact(plane.get(), static_cast<std::uint32_t>(count), packed, packedLength))
-        return Refusal::kAlphaNotInflating;
-    const unsigned char* a = plane.get();
-    for (std::size_t i = 0; i < count; ++i) pixels[4 * i + 3] = a[i];
-    return Refusal::kNone;
+Refusal DecodeWithAlpha(jpeg::CJpegDecoder& jpeg, const unsigned char* entropy, const unsigned char* packed,
+                        std::uint64_t packedLength, int width, int height, unsigned char* pixels) {
+    std::unique_ptr<unsigned char[]> plane;
+    if (packed != nullptr) {
+        // UsableSize keeps the count within 2^28, so it fits the 32-bit size.
+        const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+        if (!CanInflateTo(packedLength, count)) return Refusal::kAlphaNotInflating;
+        plane.reset(NewScratch(count));
+        if (!plane) return Refusal::kScratchUnavailable;
+        if (!InflateExact(plane.get(), static_cast<std::uint32_t>(count), packed, packedLength))
+            return Refusal::kAlphaNotInflating;
+    }
+    return jpeg.DecodeImage32(entropy, pixels, plane.get()) ? Refusal::kNone : Refusal::kColorStreamUndecodable;
 }
 
 namespace {
@@ -102,11 +103,9 @@ Refusal DecodeAlphaPath(const Streams& s, CJpegDecoder& jpeg, int headerLength, 
     if (inflates && !CanInflateTo(s.envelope.alphaLength, pixels)) return Refusal::kAlphaNotInflating;
     std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
     if (!scratch) return Refusal::kScratchUnavailable;
-    if (!jpeg.DecodeImage32(s.primary + headerLength, scratch.get())) return Refusal::kColorStreamUndecodable;
-    if (inflates) {
-        const Refusal a = MergeAlphaStream(s.alpha, s.envelope.alphaLength, scratch.get(), width, height);
-        if (a != Refusal::kNone) return a;
-    }
+    const Refusal r = DecodeWithAlpha(jpeg, s.primary + headerLength, inflates ? s.alpha : nullptr,
+                                      s.envelope.alphaLength, width, height, scratch.get());
+    if (r != Refusal::kNone) return r;
     if (type == OutputDXT5Mipmaps) {
         dxt::EncodeDxtMipChain(scratch.get(), width, height, dxt::kDxt5, true, destination);
     } else {

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "format/PayloadFormat.h"
+#include "jpeg/JpegDecoder.h"
 
 namespace vt {
 namespace image {
@@ -44,13 +45,16 @@ inline bool CanInflateTo(std::uint64_t packedLength, std::uint64_t count) {
 // the decoders fail with kScratchUnavailable rather than throw.
 inline unsigned char* NewScratch(std::size_t bytes) { return new (std::nothrow) unsigned char[bytes]; }
 
-// Inflates the zlib stream `packed` (packedLength bytes) into a plane of
-// width x height bytes and stores it as byte 3 of each 4-byte pixel of
-// `pixels`. kNone only when the stream inflated completely to exactly
-// width x height bytes; otherwise kAlphaNotInflating, or kScratchUnavailable
-// when there is no memory for the plane, and `pixels` is unchanged.
-Refusal MergeAlphaStream(const unsigned char* packed, std::uint64_t packedLength, unsigned char* pixels,
-                      int width, int height);
+// Decodes a compact JPEG image (`jpeg` has read its header; `entropy` is
+// its entropy-coded data) into width x height 4-byte pixels whose byte 3 is
+// the alpha plane that the zlib stream `packed` (packedLength bytes)
+// inflates to, or 255 when `packed` is null. The plane is inflated first and
+// written together with the colors, so the pixels are stored once. Refused,
+// with `pixels` untouched, unless the stream inflates completely to exactly
+// width x height bytes (kAlphaNotInflating), or when there is no memory for
+// the plane (kScratchUnavailable).
+Refusal DecodeWithAlpha(jpeg::CJpegDecoder& jpeg, const unsigned char* entropy, const unsigned char* packed,
+                        std::uint64_t packedLength, int width, int height, unsigned char* pixels);
 
 // CVeltrane::GetCompressDataInfo and DecodeImage (ImagePayload.cpp).
 Refusal ReadImageInfo(const unsigned char* payload, unsigned long length, bool hasLeadingByte,

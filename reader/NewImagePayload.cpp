@@ -80,12 +80,10 @@ Refusal DecodeNewImagePayload(const unsigned char* payload, unsigned long length
 
     std::unique_ptr<unsigned char[]> scratch(NewScratch(static_cast<std::size_t>(pixelCount) * 4));
     if (!scratch) return Refusal::kScratchUnavailable;
-    if (!jpeg.DecodeImage32(p.color + p.headerLength, scratch.get())) return Refusal::kColorStreamUndecodable;
-    if (p.envelope.hasAlpha) {
-        const Refusal a =
-            MergeAlphaStream(payload + alpha.streamOffset, alpha.streamLength, scratch.get(), p.width, p.height);
-        if (a != Refusal::kNone) return a;
-    }
+    const Refusal d = DecodeWithAlpha(jpeg, p.color + p.headerLength,
+                                      p.envelope.hasAlpha ? payload + alpha.streamOffset : nullptr, alpha.streamLength,
+                                      p.width, p.height, scratch.get());
+    if (d != Refusal::kNone) return d;
     if (type == OutputDXT1Mipmaps) {
         dxt::EncodeDxtMipChain(scratch.get(), p.width, p.height, dxt::kDxt1, false, destination);
     } else {

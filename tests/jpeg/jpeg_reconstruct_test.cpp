@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,26 +35,29 @@ struct Prepared {
 using IdctFn = void (*)(const int16_t*, const uint16_t*, const uint8_t*, uint8_t*);
 using ConvertFn = void (*)(const uint8_t*, const vt::jpeg::ColorTables&, uint8_t*, size_t);
 
+using ConvertAlphaFn = void (*)(const uint8_t*, const vt::jpeg::ColorTables&, const uint8_t*, size_t, uint8_t*, size_t);
+
 struct Forms {
     const char* name;
     IdctFn idct;
     ConvertFn convert16, convert24, convert32;
+    ConvertAlphaFn convert32Alpha;
     ConvertFn Convert(int bpp) const { return bpp == 2 ? convert16 : bpp == 3 ? convert24 : convert32; }
 };
 
 // The portable form first (the reference), then every SIMD form that runs.
 std::vector<Forms> AllForms() {
     std::vector<Forms> forms = {{"portable", vt::jpeg::InverseDctPortable, vt::jpeg::ConvertMcu16Portable,
-                                 vt::jpeg::ConvertMcu24Portable, vt::jpeg::ConvertMcu32Portable}};
+                                 vt::jpeg::ConvertMcu24Portable, vt::jpeg::ConvertMcu32Portable, vt::jpeg::ConvertMcu32AlphaPortable}};
 #if VT_HAVE_SSE2
     if (vt::test::FormRuns(vt::test::kSse2Form))
         forms.push_back({"sse2", vt::jpeg::InverseDctSse2, vt::jpeg::ConvertMcu16Sse2, vt::jpeg::ConvertMcu24Sse2,
-                         vt::jpeg::ConvertMcu32Sse2});
+                         vt::jpeg::ConvertMcu32Sse2, vt::jpeg::ConvertMcu32AlphaSse2});
 #endif
 #if VT_HAVE_AVX2
     if (vt::test::FormRuns(vt::test::kAvx2Form))
         forms.push_back({"avx2", vt::jpeg::InverseDctAvx2, vt::jpeg::ConvertMcu16Avx2, vt::jpeg::ConvertMcu24Avx2,
-                         vt::jpeg::ConvertMcu32Avx2});
+                         vt::jpeg::ConvertMcu32Avx2, vt::jpeg::ConvertMcu32AlphaAvx2});
 #endif
     return forms;
 }
@@ -189,6 +193,19 @@ TEST(ColorConversion, FormsAgreeOnEveryChromaPair) {
                     for (int k = 16 * bpp; k < static_cast<int>(stride); ++k) ASSERT_EQ(got[r * stride + k], 0xAB);
             }
         }
+        // With an alpha plane (rows 19 bytes apart): the 32-bit pixels with
+        // byte 3 taken from it.
+        uint8_t alpha[16 * 19];
+        for (auto& a : alpha) a = static_cast<uint8_t>(rng());
+        std::vector<uint8_t> expected(16 * 64);
+        forms[0].convert32(samples, colors, expected.data(), 64);
+        for (int r = 0; r < 16; ++r)
+            for (int c = 0; c < 16; ++c) expected[r * 64 + 4 * c + 3] = alpha[r * 19 + c];
+        for (const Forms& f : forms) {
+            std::vector<uint8_t> got(16 * 64);
+            f.convert32Alpha(samples, colors, alpha, 19, got.data(), 64);
+            ASSERT_EQ(expected, got) << f.name << " MCU " << mcu << " with alpha";
+        }
     }
 }
 
@@ -201,8 +218,9 @@ struct Decoded {
 };
 
 // Decodes `stream` with its header rewritten to width x height, into a
-// destination of exactly width x height pixels.
-Decoded DecodeAs(std::vector<uint8_t> stream, int width, int height, int bpp) {
+// destination of exactly width x height pixels (32-bit ones with byte 3
+// from `alpha` when it is given).
+Decoded DecodeAs(std::vector<uint8_t> stream, int width, int height, int bpp, const uint8_t* alpha = nullptr) {
     stream[0] = static_cast<uint8_t>(width);
     stream[1] = static_cast<uint8_t>(width >> 8);
     stream[2] = static_cast<uint8_t>(height);
@@ -215,7 +233,7 @@ Decoded DecodeAs(std::vector<uint8_t> stream, int width, int height, int bpp) {
     unsigned char* const pixels = out.pixels.data();
     out.ok = bpp == 2   ? d.DecodeImage16(stream.data() + hl, pixels)
              : bpp == 3 ? d.DecodeImage24(stream.data() + hl, pixels)
-                        : d.DecodeImage32(stream.data() + hl, pixels);
+                        : d.DecodeImage32(stream.data() + hl, pixels, alpha);
     return out;
 }
 
@@ -276,17 +294,24 @@ TEST(ImageOutput, EdgeMcusAreCroppedToTheImage) {
     }
 }
 
-// 32-bit pixels are the 24-bit ones plus 255; 16-bit pixels are the 24-bit
-// ones packed 5:6:5 (blue in the top bits, each channel truncated).
+// 32-bit pixels are the 24-bit ones plus 255, or plus the alpha plane's
+// byte; 16-bit pixels are the 24-bit ones packed 5:6:5 (blue in the top
+// bits, each channel truncated).
 TEST(ImageOutput, ThirtyTwoAndSixteenBitOutputsFollowTwentyFourBit) {
     const auto image = vt_jpeg_test::PhotoCrop(37, 29, 0);
     const auto stream = vt::compactjpeg::EncodeCompactJpeg(image.rgb.data(), 37, 29, 90);
     const Decoded rgb = DecodeAs(stream, 37, 29, 3);
     const Decoded rgba = DecodeAs(stream, 37, 29, 4);
     const Decoded packed = DecodeAs(stream, 37, 29, 2);
-    ASSERT_TRUE(rgb.ok && rgba.ok && packed.ok);
+    // An exact-size plane: edge MCUs must not read past its end (ASan).
+    std::unique_ptr<uint8_t[]> alpha(new uint8_t[37 * 29]);
+    for (int i = 0; i < 37 * 29; ++i) alpha[i] = static_cast<uint8_t>(i * 7);
+    const Decoded withAlpha = DecodeAs(stream, 37, 29, 4, alpha.get());
+    ASSERT_TRUE(rgb.ok && rgba.ok && packed.ok && withAlpha.ok);
     for (int i = 0; i < 37 * 29; ++i) {
         ASSERT_EQ(rgba.pixels[4 * i + 3], 255);
+        ASSERT_EQ(withAlpha.pixels[4 * i + 3], alpha[i]);
+        for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(withAlpha.pixels[4 * i + ch], rgb.pixels[3 * i + ch]);
         for (int ch = 0; ch < 3; ++ch) ASSERT_EQ(rgba.pixels[4 * i + ch], rgb.pixels[3 * i + ch]);
         const int word = ((rgb.pixels[3 * i] >> 3) << 11) | ((rgb.pixels[3 * i + 1] >> 2) << 5) | (rgb.pixels[3 * i + 2] >> 3);
         ASSERT_EQ(packed.pixels[2 * i] | (packed.pixels[2 * i + 1] << 8), word) << "pixel " << i;
