@@ -26,6 +26,8 @@ namespace vt {
 namespace jpeg {
 
 struct DerivedHuffmanTable;  // jpeg/JpegTables.h
+struct FastAcTable;
+enum class AcStep;           // jpeg/JpegEntropy.h
 
 class CJpegDecoder {
 public:
@@ -77,6 +79,8 @@ private:
     static int DecodeHuffman(BitReader& bits, const DerivedHuffmanTable& table);
     static int DecodeHuffmanSlow(BitReader& bits, const DerivedHuffmanTable& table, int firstLength);
     static int ExtendSign(int size, int bits);
+    static AcStep DecodeAcSymbol(BitReader& bits, int16_t* coefficients, int& k, const DerivedHuffmanTable& acTable,
+                                 const FastAcTable& fastAc);
     // Decodes the next block into 64 coefficients in natural order; returns
     // true when the block holds any non-zero AC coefficient.
     bool DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex);

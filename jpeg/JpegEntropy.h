@@ -109,8 +109,51 @@ inline void ClearBlock(int16_t* coefficients) {
 #endif
 }
 
+enum class AcStep { kValue, kZeros, kEnd };
+
+// One AC symbol at coefficient position k: a coefficient (written, k moved
+// past it), a run of sixteen zeros (ZRL) or the end of the block.
+__attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitReader& bits, int16_t* coefficients,
+                                                                          int& k, const DerivedHuffmanTable& acTable,
+                                                                          const FastAcTable& fastAc) {
+    if (bits.count < 26) FillBitBuffer(bits);  // 16-bit code + 10 value bits
+    const uint32_t entry = fastAc.entry[bits.buffer >> (64 - kFastBits)];
+    if (entry & kFastAcValueIncluded) {
+        const int length = entry & 31;
+        bits.buffer <<= length;
+        bits.count -= length;
+        k += (entry >> 5) & 31;  // run + 1
+        coefficients[kZigZag[k - 1]] = static_cast<int16_t>(entry >> 16);
+        return AcStep::kValue;
+    }
+    int symbol;
+    if (entry != 0) {
+        const int length = entry & 31;
+        bits.buffer <<= length;
+        bits.count -= length;
+        symbol = (entry >> 5) & 0xFF;
+    } else {
+        symbol = DecodeHuffmanSlow(bits, acTable, kFastBits + 1);
+    }
+    const int run = symbol >> 4;
+    const int size = symbol & 15;
+    if (size != 0) {
+        k += run;
+        coefficients[kZigZag[k]] = static_cast<int16_t>(ExtendSign(size, GetBits(bits, size)));
+        ++k;
+        return AcStep::kValue;
+    }
+    if (run == 15) {
+        k += 16;  // ZRL: sixteen zeros
+        return AcStep::kZeros;
+    }
+    return AcStep::kEnd;
+}
+
 // Decodes the next block (index 0-3 luminance, 4 Cb, 5 Cr within its MCU)
-// into 64 coefficients in natural order.
+// into 64 coefficients in natural order. The AC symbols are read by two
+// copies of one loop: the first until a coefficient is written, the second
+// after it, so that no flag is kept per coefficient.
 __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex) {
     const bool luma = blockIndex < 4;
     const DerivedHuffmanTable& dcTable = luma ? kDcLumaTable : kDcChromaTable;
@@ -126,43 +169,16 @@ __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& 
     predictor = static_cast<int32_t>(static_cast<uint32_t>(predictor) + static_cast<uint32_t>(diff));
     coefficients[0] = static_cast<int16_t>(predictor);
 
-    bool hasAc = false;
-    for (int k = 1; k < 64;) {
-        if (bits.count < 26) FillBitBuffer(bits);  // 16-bit code + 10 value bits
-        const uint32_t entry = fastAc.entry[bits.buffer >> (64 - kFastBits)];
-        int symbol;
-        if (entry & kFastAcValueIncluded) {
-            const int length = entry & 31;
-            bits.buffer <<= length;
-            bits.count -= length;
-            k += (entry >> 9) & 15;
-            coefficients[kZigZag[k]] = static_cast<int16_t>(entry >> 16);
-            hasAc = true;
-            ++k;
-            continue;
-        }
-        if (entry != 0) {
-            const int length = entry & 31;
-            bits.buffer <<= length;
-            bits.count -= length;
-            symbol = (entry >> 5) & 0xFF;
-        } else {
-            symbol = DecodeHuffmanSlow(bits, acTable, kFastBits + 1);
-        }
-        const int run = symbol >> 4;
-        const int size = symbol & 15;
-        if (size != 0) {
-            k += run;
-            coefficients[kZigZag[k]] = static_cast<int16_t>(ExtendSign(size, GetBits(bits, size)));
-            hasAc = true;
-        } else if (run == 15) {
-            k += 15;  // ZRL: sixteen zeros with the step below
-        } else {
-            break;  // end of block
-        }
-        ++k;
+    int k = 1;
+    for (;;) {
+        if (k >= 64) return false;
+        const AcStep step = DecodeAcSymbol(bits, coefficients, k, acTable, fastAc);
+        if (step == AcStep::kValue) break;
+        if (step == AcStep::kEnd) return false;
     }
-    return hasAc;
+    while (k < 64 && DecodeAcSymbol(bits, coefficients, k, acTable, fastAc) != AcStep::kEnd) {
+    }
+    return true;
 }
 
 }  // namespace jpeg

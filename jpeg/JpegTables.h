@@ -91,11 +91,13 @@ inline constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -
 // Wide lookahead tables for the AC coefficients.
 //
 // Indexed by the next kFastBits bits of the stream. An entry holds, in bits
-// 0-4, the number of bits to consume; in bits 5-12 the run/size symbol; bit
-// 13 is set when the coefficient's value bits fit in the lookahead too, in
-// which case bits 0-4 count code and value bits and bits 16-31 hold the
-// sign-extended value. 0 means "code longer than kFastBits": the caller
-// falls back to the code-length search, which gives the same symbol.
+// 0-4, the number of bits to consume and in bits 5-12 the run/size symbol;
+// 0 means "code longer than kFastBits": the caller falls back to the
+// code-length search, which gives the same symbol. Bit 13 is set when the
+// coefficient's value bits fit in the lookahead too; then bits 0-4 count
+// code and value bits, bits 5-9 hold run + 1 (how far the coefficient
+// position moves, past the zeros and the coefficient itself) and bits 16-31
+// the sign-extended value.
 inline constexpr int kFastBits = 10;
 inline constexpr uint32_t kFastAcValueIncluded = 1u << 13;
 
@@ -142,7 +144,7 @@ constexpr FastAcTable MakeFastAcTable(const uint8_t* bits, const uint8_t* values
             if (s != 0 && l + s <= kFastBits) {
                 const int raw = (look >> (kFastBits - l - s)) & ((1 << s) - 1);
                 const int value = raw < kExtendThreshold[s] ? raw + kExtendOffset[s] : raw;
-                e = static_cast<uint32_t>(l + s) | (static_cast<uint32_t>(rs) << 5) | kFastAcValueIncluded |
+                e = static_cast<uint32_t>(l + s) | (static_cast<uint32_t>((rs >> 4) + 1) << 5) | kFastAcValueIncluded |
                     (static_cast<uint32_t>(static_cast<uint16_t>(value)) << 16);
             }
             t.entry[look] = e;
