@@ -1,7 +1,7 @@
-// Compact JPEG decoder: AVX2 inverse DCT and SSSE3-level color conversion
-// (built with AVX2 enabled, cmake/Isa.cmake; called only where the
-// processor-feature mask has AVX2). Each yields the same bytes as its
-// portable twin in JpegKernelsPortable.cpp.
+// Compact JPEG decoder: AVX2 inverse DCT and color conversion, the latter
+// two pixel rows per register (built with AVX2 enabled, cmake/Isa.cmake;
+// called only where the processor-feature mask has AVX2). Each yields the
+// same bytes as its portable twin in JpegKernelsPortable.cpp.
 #include "jpeg/JpegKernels.h"
 
 #if VT_HAVE_AVX2
@@ -123,35 +123,117 @@ constexpr InterleaveMasks MakeInterleaveMasks() {
 
 constexpr InterleaveMasks kInterleave = MakeInterleaveMasks();
 
-inline void StoreRow24(const RowBgr& p, uint8_t* out) {
+// Two pixel rows that share their chroma (2j and 2j + 1) at once: each
+// channel register holds 16 bytes of the upper row in its low half and 16
+// of the lower row in its high half.
+struct TwoRows {
+    __m256i b, g, r;
+};
+
+// The chroma offsets of one chroma row, each doubled to cover two pixels.
+inline __m256i Spread(__m128i offsets) {
+    return _mm256_setr_m128i(_mm_unpacklo_epi16(offsets, offsets), _mm_unpackhi_epi16(offsets, offsets));
+}
+
+// Y of the 16 pixels of one row (8 in the left block, 8 in the right one).
+inline __m256i LoadLuma(const uint8_t* left) {
+    return _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(left)),
+                                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(left + 64))));
+}
+
+// Y + offset, clamped to bytes by the saturating pack; the pack works per
+// 128-bit half, so quadwords 1 and 2 trade places afterwards.
+inline __m256i Channel(__m256i upper, __m256i lower, __m256i offset) {
+    const __m256i packed = _mm256_packus_epi16(_mm256_add_epi16(upper, offset), _mm256_add_epi16(lower, offset));
+    return _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+inline void Store2(__m256i v, uint8_t* upper, uint8_t* lower) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(upper), _mm256_castsi256_si128(v));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lower), _mm256_extracti128_si256(v, 1));
+}
+
+inline void StoreRows24(const TwoRows& p, uint8_t* upper, uint8_t* lower) {
 #pragma GCC unroll 3
     for (int chunk = 0; chunk < 3; ++chunk) {
-        const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][0]));
-        const __m128i mg = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][1]));
-        const __m128i mr = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][2]));
-        const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(p.b, mb), _mm_shuffle_epi8(p.g, mg)),
-                                       _mm_shuffle_epi8(p.r, mr));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * chunk), v);
+        const __m256i mb = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][0])));
+        const __m256i mg = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][1])));
+        const __m256i mr = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.m[chunk][2])));
+        const __m256i v = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(p.b, mb), _mm256_shuffle_epi8(p.g, mg)),
+                                          _mm256_shuffle_epi8(p.r, mr));
+        Store2(v, upper + 16 * chunk, lower + 16 * chunk);
+    }
+}
+
+inline void StoreRows32(const TwoRows& p, __m256i alpha, uint8_t* upper, uint8_t* lower) {
+    const __m256i bgLo = _mm256_unpacklo_epi8(p.b, p.g), bgHi = _mm256_unpackhi_epi8(p.b, p.g);
+    const __m256i raLo = _mm256_unpacklo_epi8(p.r, alpha), raHi = _mm256_unpackhi_epi8(p.r, alpha);
+    Store2(_mm256_unpacklo_epi16(bgLo, raLo), upper, lower);
+    Store2(_mm256_unpackhi_epi16(bgLo, raLo), upper + 16, lower + 16);
+    Store2(_mm256_unpacklo_epi16(bgHi, raHi), upper + 32, lower + 32);
+    Store2(_mm256_unpackhi_epi16(bgHi, raHi), upper + 48, lower + 48);
+}
+
+// 5:6:5 words as in StoreRow16 of the SSE2 form (JpegKernelsSse2.cpp).
+inline void StoreRows16(const TwoRows& p, uint8_t* upper, uint8_t* lower) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i highFive = _mm256_set1_epi16(0xF8), highSix = _mm256_set1_epi16(0xFC);
+    for (int half = 0; half < 2; ++half) {
+        const __m256i b = half ? _mm256_unpackhi_epi8(p.b, zero) : _mm256_unpacklo_epi8(p.b, zero);
+        const __m256i g = half ? _mm256_unpackhi_epi8(p.g, zero) : _mm256_unpacklo_epi8(p.g, zero);
+        const __m256i r = half ? _mm256_unpackhi_epi8(p.r, zero) : _mm256_unpacklo_epi8(p.r, zero);
+        const __m256i v = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(b, highFive), 8),
+                                                          _mm256_slli_epi16(_mm256_and_si256(g, highSix), 3)),
+                                          _mm256_srli_epi16(r, 3));
+        Store2(v, upper + 16 * half, lower + 16 * half);
+    }
+}
+
+template <int BytesPerPixel>
+inline void ConvertMcuAvx2(const uint8_t* samples, uint8_t* pixels, size_t stride, const uint8_t* alpha = nullptr,
+                           size_t alphaStride = 0) {
+#pragma GCC unroll 2
+    for (int j = 0; j < 8; ++j) {
+        const ChromaOffsets o = ComputeChromaOffsets(samples + 256 + 8 * j, samples + 320 + 8 * j);
+        const int r = 2 * j;
+        const uint8_t* luma = samples + 128 * (r >> 3) + 8 * (r & 7);
+        const __m256i upper = LoadLuma(luma), lower = LoadLuma(luma + 8);
+        TwoRows p;
+        p.b = Channel(upper, lower, Spread(o.blue));
+        p.g = Channel(upper, lower, Spread(o.green));
+        p.r = Channel(upper, lower, Spread(o.red));
+        uint8_t* out = pixels + static_cast<size_t>(r) * stride;
+        if (BytesPerPixel == 4) {
+            const __m256i a =
+                alpha ? _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(alpha + static_cast<size_t>(r + 1) * alphaStride),
+                                            reinterpret_cast<const __m128i*>(alpha + static_cast<size_t>(r) * alphaStride))
+                      : _mm256_set1_epi8(-1);
+            StoreRows32(p, a, out, out + stride);
+        } else if (BytesPerPixel == 3) {
+            StoreRows24(p, out, out + stride);
+        } else {
+            StoreRows16(p, out, out + stride);
+        }
     }
 }
 
 }  // namespace
 
 void ConvertMcu16Avx2(const uint8_t* samples, const ColorTables&, uint8_t* pixels, size_t stride) {
-    ConvertMcuSimd<2, StoreRow24>(samples, pixels, stride);
+    ConvertMcuAvx2<2>(samples, pixels, stride);
 }
 
 void ConvertMcu24Avx2(const uint8_t* samples, const ColorTables&, uint8_t* pixels, size_t stride) {
-    ConvertMcuSimd<3, StoreRow24>(samples, pixels, stride);
+    ConvertMcuAvx2<3>(samples, pixels, stride);
 }
 
 void ConvertMcu32Avx2(const uint8_t* samples, const ColorTables&, uint8_t* pixels, size_t stride) {
-    ConvertMcuSimd<4, StoreRow24>(samples, pixels, stride);
+    ConvertMcuAvx2<4>(samples, pixels, stride);
 }
 
 void ConvertMcu32AlphaAvx2(const uint8_t* samples, const ColorTables&, const uint8_t* alpha, size_t alphaStride,
                            uint8_t* pixels, size_t stride) {
-    ConvertMcuSimd<4, StoreRow24>(samples, pixels, stride, alpha, alphaStride);
+    ConvertMcuAvx2<4>(samples, pixels, stride, alpha, alphaStride);
 }
 
 }  // namespace jpeg

@@ -59,8 +59,8 @@ inline void Butterfly(typename Lanes::Reg v[8]) {
 }
 
 // ---------------------------------------------------------------------------
-// Color conversion, 128-bit registers (SSE2 instructions only, so that both
-// forms share it).
+// Color conversion: the chroma offsets, in 128-bit registers (SSE2
+// instructions only, so that both forms share them).
 //
 // Color offsets of eight chroma sample pairs, computed with the same
 // integers as the decoder's tables (multipliers split so that every factor
@@ -92,83 +92,6 @@ inline ChromaOffsets ComputeChromaOffsets(const uint8_t* cb, const uint8_t* cr) 
     o.green = _mm_sub_epi16(
         MaddShift16(xb, xr, _mm_set1_epi32((18734 << 16) | (-22554 & 0xFFFF)), _mm_set1_epi32(32768)), xr);
     return o;
-}
-
-// One pixel row: Y of 16 pixels plus the chroma offsets replicated 2x.
-struct RowBgr {
-    __m128i b, g, r;  // 16 x uint8
-};
-
-inline RowBgr ConvertRow(const uint8_t* lumaLeft, const uint8_t* lumaRight, const ChromaOffsets& o) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i yl = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(lumaLeft)), zero);
-    const __m128i yr = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(lumaRight)), zero);
-    RowBgr p;
-    p.b = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.blue, o.blue)),
-                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.blue, o.blue)));
-    p.g = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.green, o.green)),
-                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.green, o.green)));
-    p.r = _mm_packus_epi16(_mm_add_epi16(yl, _mm_unpacklo_epi16(o.red, o.red)),
-                           _mm_add_epi16(yr, _mm_unpackhi_epi16(o.red, o.red)));
-    return p;
-}
-
-// 16 pixels as B,G,R,A.
-inline void StoreRow32(const RowBgr& p, __m128i alpha, uint8_t* out) {
-        const __m128i bgLo = _mm_unpacklo_epi8(p.b, p.g);
-    const __m128i bgHi = _mm_unpackhi_epi8(p.b, p.g);
-    const __m128i raLo = _mm_unpacklo_epi8(p.r, alpha);
-    const __m128i raHi = _mm_unpackhi_epi8(p.r, alpha);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bgLo, raLo));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bgLo, raLo));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi16(bgHi, raHi));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi16(bgHi, raHi));
-}
-
-// 16 pixels as 5:6:5 words, blue in bits 15-11, each channel truncated,
-// low byte first.
-inline void StoreRow16(const RowBgr& p, uint8_t* out) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i highFive = _mm_set1_epi16(0xF8);
-    const __m128i highSix = _mm_set1_epi16(0xFC);
-    for (int half = 0; half < 2; ++half) {
-        const __m128i b = half ? _mm_unpackhi_epi8(p.b, zero) : _mm_unpacklo_epi8(p.b, zero);
-        const __m128i g = half ? _mm_unpackhi_epi8(p.g, zero) : _mm_unpacklo_epi8(p.g, zero);
-        const __m128i r = half ? _mm_unpackhi_epi8(p.r, zero) : _mm_unpacklo_epi8(p.r, zero);
-        const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(b, highFive), 8),
-                                                    _mm_slli_epi16(_mm_and_si128(g, highSix), 3)),
-                                       _mm_srli_epi16(r, 3));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * half), v);
-    }
-}
-
-// The whole MCU: sample buffer (Y0 Y1 Y2 Y3 Cb Cr) to 16 rows of 16 pixels.
-// Store24 is the form's B,G,R interleave (StoreRow24 of its file). 4-byte
-// pixels take byte 3 from `alpha` (rows `alphaStride` apart) or, without
-// it, 255.
-template <int BytesPerPixel, void (*Store24)(const RowBgr&, uint8_t*)>
-inline void ConvertMcuSimd(const uint8_t* samples, uint8_t* pixels, size_t stride, const uint8_t* alpha = nullptr,
-                           size_t alphaStride = 0) {
-#pragma GCC unroll 2
-    for (int j = 0; j < 8; ++j) {
-        const ChromaOffsets o = ComputeChromaOffsets(samples + 256 + 8 * j, samples + 320 + 8 * j);
-#pragma GCC unroll 2
-        for (int half = 0; half < 2; ++half) {
-            const int r = 2 * j + half;
-            const uint8_t* luma = samples + 128 * (r >> 3) + 8 * (r & 7);
-            const RowBgr p = ConvertRow(luma, luma + 64, o);
-            uint8_t* out = pixels + static_cast<size_t>(r) * stride;
-            if (BytesPerPixel == 4)
-                StoreRow32(p,
-                           alpha ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + static_cast<size_t>(r) * alphaStride))
-                                 : _mm_set1_epi8(-1),
-                           out);
-            else if (BytesPerPixel == 3)
-                Store24(p, out);
-            else
-                StoreRow16(p, out);
-        }
-    }
 }
 
 }  // namespace
