@@ -5,7 +5,7 @@
 // Forms: the portable form (DxtBlockPortable.h, DxtEncoder.cpp,
 // DxtMipChain.cpp) and the SIMD form, whose two variants live in files of
 // their own, built with their instruction set (DxtEncoderSse2.cpp,
-// DxtMipChainSse2.cpp; DxtEncoderAvx2.cpp). Every form gives identical bytes
+// DxtMipChainSse2.cpp; DxtEncoderAvx2.cpp, DxtMipChainAvx2.cpp). Every form gives identical bytes
 // for every input; the MMX availability flag picks portable or SIMD, the
 // processor-feature mask the SIMD variant, once per image or chain.
 #ifndef VELTRANE_DXT_INTERNAL_H
@@ -63,10 +63,13 @@ void EncodeImage(Form form, const uint8_t* pixels, uint8_t* output, int width, i
 // source coordinates are clamped to the previous level, so a side of 1 (or an
 // odd last column/row) never reaches outside it. `averageAlpha` false keeps
 // byte 3 of every written pixel as it lay in the buffer. The SIMD form has
-// one variant, SSE2.
+// an SSE2 and an AVX2 variant (one body, DxtMipAverageSimd.h).
 void AverageMipLevelPortable(uint8_t* pixels, int width, int height, bool averageAlpha);
 #if VT_HAVE_SSE2
 void AverageMipLevelSse2(uint8_t* pixels, int width, int height, bool averageAlpha);
+#endif
+#if VT_HAVE_AVX2
+void AverageMipLevelAvx2(uint8_t* pixels, int width, int height, bool averageAlpha);
 #endif
 // The portable averaging of the new pixels x = first .. newWidth - 1 of new
 // row y: the SIMD variants hand their leftover columns to it.

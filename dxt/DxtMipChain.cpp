@@ -1,6 +1,6 @@
 // Mip chains: the in-place 2 x 2 averaging, portable form, and the chain
 // itself (encode, average, encode ... down to 1 x 1, levels back to back).
-// The averaging's SIMD form is in DxtMipChainSse2.cpp.
+// The averaging's SIMD form is in DxtMipChainSse2.cpp and DxtMipChainAvx2.cpp.
 #include <cstdint>
 #include <cstring>
 
@@ -68,7 +68,7 @@ int EncodeDxtMipChain(unsigned char* scratch, int width, int height, DxtFormat f
     if (width <= 0 || height <= 0) return 0;
     const bool dxt5 = format == kDxt5;
     // The form is chosen once for the whole chain, encoder and averaging
-    // alike; the averaging's one SIMD variant serves both encoder variants.
+    // alike.
     const Form form = ChooseForm();
     long long offset = 0;
     for (;;) {
@@ -76,12 +76,21 @@ int EncodeDxtMipChain(unsigned char* scratch, int width, int height, DxtFormat f
         EncodeImage(form, scratch, destination + offset, width, height, dxt5, &written);
         offset += written;
         if (width == 1 && height == 1) break;
-#if VT_HAVE_SSE2
-        if (form != Form::kPortable)
-            AverageMipLevelSse2(scratch, width, height, averageAlpha);
-        else
+        switch (form) {
+#if VT_HAVE_AVX2
+            case Form::kAvx2:
+                AverageMipLevelAvx2(scratch, width, height, averageAlpha);
+                break;
 #endif
-            AverageMipLevelPortable(scratch, width, height, averageAlpha);
+#if VT_HAVE_SSE2
+            case Form::kSse2:
+                AverageMipLevelSse2(scratch, width, height, averageAlpha);
+                break;
+#endif
+            default:
+                AverageMipLevelPortable(scratch, width, height, averageAlpha);
+                break;
+        }
         width = NextMipSide(width);
         height = NextMipSide(height);
     }
