@@ -54,6 +54,15 @@ cmake --build "$build" -j"$(nproc)" "${build_targets[@]}"
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
+# CPU time (clock ticks) of this shell's finished children: on a shared
+# machine the executions per CPU second say what one free core would do.
+children_cpu_ticks() {
+  local f
+  read -r -a f < /proc/$$/stat
+  echo $(( f[15] + f[16] ))
+}
+ticks_per_second=$(getconf CLK_TCK)
+
 summary=()
 failed=0
 for t in "${targets[@]}"; do
@@ -65,8 +74,10 @@ for t in "${targets[@]}"; do
   log="$build/fuzz-$t.log"
   echo "== $t: ${seconds} s"
   status=0
+  before=$(children_cpu_ticks)
   "$build/fuzz/fuzz_$t" "$corpus" "$kept" -max_total_time="$seconds" -runs="$runs" -timeout=10 \
     -rss_limit_mb=2048 -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1 || status=$?
+  cpu_ticks=$(( $(children_cpu_ticks) - before ))
   # The last status line ("#N DONE cov: C ft: F ...") and the final stats.
   last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
@@ -79,7 +90,10 @@ for t in "${targets[@]}"; do
     failed=1
     tail -40 "$log"
   fi
-  summary+=("$(printf '%-14s %10s runs %7s exec/s  cov %6s  ft %7s  %s' "$t" "${execs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "$result")")
+  per_cpu=?
+  if [ -n "$execs" ] && [ "$cpu_ticks" -gt 0 ]; then per_cpu=$(( execs * ticks_per_second / cpu_ticks )); fi
+  summary+=("$(printf '%-14s %10s runs %6s exec/s %6s exec/cpu-s  cov %5s  ft %6s  %s' "$t" "${execs:-?}" \
+    "${rate:-?}" "$per_cpu" "${cov:-?}" "${ft:-?}" "$result")")
 done
 printf '%s\n' "${summary[@]}"
 exit $failed
