@@ -14,9 +14,11 @@
 # Corpus: each target starts from the seeds its smoke driver writes
 # (build-fuzz/corpus/<target>, where libFuzzer also keeps the inputs that
 # reach new code; regenerated on every run, never committed) and from the
-# findings kept in fuzz/corpus/<target>. A crash, leak or timeout leaves its
-# input in build-fuzz/findings/<target>/; once fixed, the input goes into
-# fuzz/corpus/<target>, which ctest's smoke drivers replay in every build.
+# findings kept in fuzz/corpus/<target>. A crash, leak or timeout (an input
+# running for a minute: generous, as a shared machine can stall a process
+# for many seconds) leaves its input in build-fuzz/findings/<target>/; once
+# fixed, the input goes into fuzz/corpus/<target>, which ctest's smoke
+# drivers replay in every build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -75,7 +77,7 @@ for t in "${targets[@]}"; do
   echo "== $t: ${seconds} s"
   status=0
   before=$(children_cpu_ticks)
-  "$build/fuzz/fuzz_$t" "$corpus" "$kept" -max_total_time="$seconds" -runs="$runs" -timeout=10 \
+  "$build/fuzz/fuzz_$t" "$corpus" "$kept" -max_total_time="$seconds" -runs="$runs" -timeout=60 \
     -rss_limit_mb=2048 -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1 || status=$?
   cpu_ticks=$(( $(children_cpu_ticks) - before ))
   # The last status line ("#N DONE cov: C ft: F ...") and the final stats.
