@@ -48,7 +48,8 @@ TEST(ImageFile, ReadsPhotographsAsAnIndependentDecoderDoes) {
     const Image plasma = FromPhoto(vt::test::LoadPhoto("plasma.png", 4));
     ASSERT_EQ(image.rgba.size(), plasma.rgba.size());
     int farthest = 0;
-    for (size_t i = 0; i < image.rgba.size(); ++i) farthest = std::max(farthest, std::abs(image.rgba[i] - plasma.rgba[i]));
+    for (size_t i = 0; i < image.rgba.size(); ++i)
+        farthest = std::max(farthest, std::abs(image.rgba[i] - plasma.rgba[i]));
     EXPECT_LE(farthest, 1);
     // JPEG decoders may round differently; the images agree closely.
     ASSERT_TRUE(vt::imagefile::ReadImage(vt::test::PhotoPath("board.jpg"), image, georef, error)) << error;

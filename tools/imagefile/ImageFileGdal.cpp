@@ -232,7 +232,8 @@ bool EncodeImage(Format format, const payloads::Image& image, const Placement* p
         OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
         OSRSetAxisMappingStrategy(srs, OAMS_TRADITIONAL_GIS_ORDER);
         char* text = const_cast<char*>(wkt.c_str());
-        const bool known = OSRImportFromWkt(srs, &text) == OGRERR_NONE && GDALSetSpatialRef(source.get(), srs) == CE_None;
+        const bool known =
+            OSRImportFromWkt(srs, &text) == OGRERR_NONE && GDALSetSpatialRef(source.get(), srs) == CE_None;
         OSRDestroySpatialReference(srs);
         if (!known) {
             error = "GDAL does not understand the projection text: " + QuietErrors::Message("no reason given");

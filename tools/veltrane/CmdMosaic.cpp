@@ -77,7 +77,8 @@ int RunMosaic(const MosaicOptions& o) {
     const std::string wkt = h.wktPrj;
     Bytes encoded;
     std::string why;
-    if (!imagefile::EncodeImage(format, mosaic, &placement, wkt, encoded, why)) Fail(kExitFinding, o.output + ": " + why);
+    if (!imagefile::EncodeImage(format, mosaic, &placement, wkt, encoded, why))
+        Fail(kExitFinding, o.output + ": " + why);
 
     // Side files: those of an earlier mosaic of the same name go, since GIS
     // programs would take them for this one's.
