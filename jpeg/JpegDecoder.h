@@ -26,7 +26,7 @@ namespace vt {
 namespace jpeg {
 
 struct DerivedHuffmanTable;  // jpeg/JpegTables.h
-struct FastAcTable;
+struct FastLookupTable;
 enum class AcStep;           // jpeg/JpegEntropy.h
 
 class CJpegDecoder {
@@ -79,10 +79,10 @@ private:
     static int DecodeHuffman(BitReader& bits, const DerivedHuffmanTable& table);
     static int DecodeHuffmanSlow(BitReader& bits, const DerivedHuffmanTable& table, int firstLength);
     static int ExtendSign(int size, int bits);
-    static AcStep DecodeAcSymbol(BitReader& bits, int16_t* coefficients, int& k, const DerivedHuffmanTable& acTable,
-                                 const FastAcTable& fastAc);
+    static AcStep DecodeAcSymbol(BitReader& bits, int16_t* coefficients, uint32_t& last,
+                                 const DerivedHuffmanTable& acTable, const FastLookupTable& fastAc);
     // Decodes the next block into 64 coefficients in natural order; returns
-    // true when the block holds any non-zero AC coefficient.
+    // false when the block holds no AC coefficient (true: it may hold some).
     bool DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex);
 
     // Reconstruction (JpegDecoder.cpp). `Kernels` selects the portable or

@@ -17,12 +17,13 @@
 namespace vt {
 namespace jpeg {
 
-// Tops the accumulator up to 56..64 valid bits. Called only with fewer than
-// 57 valid bits. With at least 8 bytes left, one unaligned big-endian load
+// Tops the accumulator up to 56..63 valid bits; with more than 56 it may
+// add nothing. With at least 8 bytes left, one unaligned big-endian load
 // supplies them; it may also deposit the first bits of the following byte
-// below the counted bits, which are the same bits the next refill ORs in.
-// Near the end the bytes are taken one at a time, and once they are gone
-// zero bits are shifted in: nothing past the stream is ever read.
+// below the counted bits, which are the same bits the next refill ORs in
+// (the counted bits always end where the byte at `next` starts). Near the
+// end the bytes are taken one at a time, and once they are gone zero bits
+// are shifted in: nothing past the stream is ever read.
 inline void CJpegDecoder::FillBitBuffer(BitReader& bits) {
     if (bits.bytesLeft >= 8) {
         uint64_t word;
@@ -84,8 +85,10 @@ inline int CJpegDecoder::DecodeHuffman(BitReader& bits, const DerivedHuffmanTabl
     return DecodeHuffmanSlow(bits, table, 9);
 }
 
+// Without a branch: the sign of a difference is as good as random.
 inline int CJpegDecoder::ExtendSign(int size, int bits) {
-    return bits < kExtendThreshold[size] ? bits + kExtendOffset[size] : bits;
+    const int negative = (bits - kExtendThreshold[size]) >> 31;  // all ones below the threshold
+    return bits + (kExtendOffset[size] & negative);
 }
 
 // Zeroes 64 coefficients. With SSE2, eight plain stores: a memset of this
@@ -111,74 +114,105 @@ inline void ClearBlock(int16_t* coefficients) {
 
 enum class AcStep { kValue, kZeros, kEnd };
 
-// One AC symbol at coefficient position k: a coefficient (written, k moved
-// past it), a run of sixteen zeros (ZRL) or the end of the block.
+// The block decoder refills the bit buffer at fixed points instead of
+// testing the count before every symbol (a test whose outcome follows the
+// data, and so is often mispredicted): after a refill at least 56 bits are
+// valid, the DC symbol and each AC symbol of the fast path take at most
+// kFastBits of them, and every other path ends with a refill of its own.
+// So the kAcSymbolsPerRefill AC symbols after a refill (the first of them
+// after the DC symbol as well) each find at least kFastBits valid bits,
+// which is all the lookahead needs.
+inline constexpr int kAcSymbolsPerRefill = 4;
+static_assert(56 - kFastBits * kAcSymbolsPerRefill >= kFastBits, "lookahead past the valid bits");
+
+// One AC symbol after zig-zag position `last` (the last coefficient written
+// or skipped; 0 for the DC term): a coefficient (written, `last` moved onto
+// it), a run of sixteen zeros (ZRL) or the end of the block. A position
+// past 63 lands on one of kZigZag's extra entries, that is coefficient 63.
+// Needs at least kFastBits valid bits.
 __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitReader& bits, int16_t* coefficients,
-                                                                          int& k, const DerivedHuffmanTable& acTable,
-                                                                          const FastAcTable& fastAc) {
-    if (bits.count < 26) FillBitBuffer(bits);  // 16-bit code + 10 value bits
+                                                                          uint32_t& last,
+                                                                          const DerivedHuffmanTable& acTable,
+                                                                          const FastLookupTable& fastAc) {
     const uint32_t entry = fastAc.entry[bits.buffer >> (64 - kFastBits)];
-    if (entry & kFastAcValueIncluded) {
-        const int length = entry & 31;
-        bits.buffer <<= length;
-        bits.count -= length;
-        k += (entry >> 5) & 31;  // run + 1
-        coefficients[kZigZag[k - 1]] = static_cast<int16_t>(entry >> 16);
+    // The shift takes the entry's low six bits, which the x86 shift
+    // instruction masks by itself: no masking on the bit buffer's
+    // dependency chain. (The count never exceeds 31: masked apart.)
+    if (entry & kFastValueIncluded) {
+        bits.buffer <<= entry & 63;
+        bits.count -= static_cast<int32_t>(entry & 31);
+        last += (entry >> 8) & 0xFF;  // run + 1
+        coefficients[static_cast<uint32_t>(kZigZag[last])] = static_cast<int16_t>(entry >> 16);
         return AcStep::kValue;
+    }
+    if (entry & kFastAcEnd) {
+        bits.buffer <<= entry & 63;
+        bits.count -= static_cast<int32_t>(entry & 31);
+        return AcStep::kEnd;
     }
     int symbol;
     if (entry != 0) {
-        const int length = entry & 31;
-        bits.buffer <<= length;
-        bits.count -= length;
-        symbol = (entry >> 5) & 0xFF;
+        bits.buffer <<= entry & 63;
+        bits.count -= static_cast<int32_t>(entry & 31);
+        symbol = (entry >> 8) & 0xFF;
     } else {
         symbol = DecodeHuffmanSlow(bits, acTable, kFastBits + 1);
     }
     const int run = symbol >> 4;
     const int size = symbol & 15;
+    AcStep step = AcStep::kEnd;
     if (size != 0) {
-        k += run;
-        coefficients[kZigZag[k]] = static_cast<int16_t>(ExtendSign(size, GetBits(bits, size)));
-        ++k;
-        return AcStep::kValue;
+        last += static_cast<uint32_t>(run) + 1;
+        coefficients[static_cast<uint32_t>(kZigZag[last])] = static_cast<int16_t>(ExtendSign(size, GetBits(bits, size)));
+        step = AcStep::kValue;
+    } else if (run == 15) {
+        last += 16;  // ZRL: sixteen zeros
+        step = AcStep::kZeros;
     }
-    if (run == 15) {
-        k += 16;  // ZRL: sixteen zeros
-        return AcStep::kZeros;
-    }
-    return AcStep::kEnd;
+    FillBitBuffer(bits);
+    return step;
 }
 
 // Decodes the next block (index 0-3 luminance, 4 Cb, 5 Cr within its MCU)
-// into 64 coefficients in natural order. The AC symbols are read by two
-// copies of one loop: the first until a coefficient is written, the second
-// after it, so that no flag is kept per coefficient.
+// into 64 coefficients in natural order. False when the first AC symbol
+// ends the block (no AC coefficients); true means there may be some.
 __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex) {
     const bool luma = blockIndex < 4;
     const DerivedHuffmanTable& dcTable = luma ? kDcLumaTable : kDcChromaTable;
     const DerivedHuffmanTable& acTable = luma ? kAcLumaTable : kAcChromaTable;
-    const FastAcTable& fastAc = luma ? kFastAcLuma : kFastAcChroma;
+    const FastLookupTable& fastDc = luma ? kFastDcLuma : kFastDcChroma;
+    const FastLookupTable& fastAc = luma ? kFastAcLuma : kFastAcChroma;
     int32_t& predictor = luma ? dcPredY : (blockIndex == 4 ? dcPredCb : dcPredCr);
 
     ClearBlock(coefficients);
+    FillBitBuffer(bits);
 
-    const int dcSize = DecodeHuffman(bits, dcTable);
-    const int diff = dcSize != 0 ? ExtendSign(dcSize, GetBits(bits, dcSize)) : 0;
+    int32_t diff;
+    const uint32_t dcEntry = fastDc.entry[bits.buffer >> (64 - kFastBits)];
+    if (dcEntry & kFastValueIncluded) {
+        bits.buffer <<= dcEntry & 63;
+        bits.count -= static_cast<int32_t>(dcEntry & 31);
+        diff = static_cast<int16_t>(dcEntry >> 16);
+    } else {
+        const int dcSize = DecodeHuffman(bits, dcTable);
+        diff = dcSize != 0 ? ExtendSign(dcSize, GetBits(bits, dcSize)) : 0;
+        FillBitBuffer(bits);
+    }
     // Hostile data can push the predictor round the 32-bit range: wrap.
     predictor = static_cast<int32_t>(static_cast<uint32_t>(predictor) + static_cast<uint32_t>(diff));
     coefficients[0] = static_cast<int16_t>(predictor);
 
-    int k = 1;
+    uint32_t last = 0;
+    if (DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return false;
+#pragma GCC unroll 4
+    for (int i = 1; i < kAcSymbolsPerRefill; ++i)
+        if (last >= 63 || DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return true;
     for (;;) {
-        if (k >= 64) return false;
-        const AcStep step = DecodeAcSymbol(bits, coefficients, k, acTable, fastAc);
-        if (step == AcStep::kValue) break;
-        if (step == AcStep::kEnd) return false;
+        FillBitBuffer(bits);
+#pragma GCC unroll 4
+        for (int i = 0; i < kAcSymbolsPerRefill; ++i)
+            if (last >= 63 || DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return true;
     }
-    while (k < 64 && DecodeAcSymbol(bits, coefficients, k, acTable, fastAc) != AcStep::kEnd) {
-    }
-    return true;
 }
 
 }  // namespace jpeg

@@ -88,20 +88,25 @@ inline constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -
                                               -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
 // ---------------------------------------------------------------------------
-// Wide lookahead tables for the AC coefficients.
+// Wide lookahead tables of the fast entropy decoder, one per Huffman table.
 //
-// Indexed by the next kFastBits bits of the stream. An entry holds, in bits
-// 0-4, the number of bits to consume and in bits 5-12 the run/size symbol;
-// 0 means "code longer than kFastBits": the caller falls back to the
-// code-length search, which gives the same symbol. Bit 13 is set when the
-// coefficient's value bits fit in the lookahead too; then bits 0-4 count
-// code and value bits, bits 5-9 hold run + 1 (how far the coefficient
-// position moves, past the zeros and the coefficient itself) and bits 16-31
-// the sign-extended value.
+// Indexed by the next kFastBits bits of the stream; 0 means "code longer
+// than kFastBits": the caller falls back to the code-length search, which
+// gives the same symbol. Otherwise bits 0-5 hold the number of bits to
+// consume (6 bits, so that a 64-bit shift by the entry needs no mask), and:
+// - with kFastValueIncluded (the value bits of the symbol fit in the
+//   lookahead too), bits 0-5 count code and value bits and bits 16-31 hold
+//   the sign-extended value; in an AC table bits 8-15 hold run + 1 (how far
+//   the coefficient position moves, past the zeros onto the coefficient
+//   itself). A DC difference of size 0 is the value 0.
+// - with kFastAcEnd (AC tables) the code is the end of block;
+// - with neither, bits 8-15 hold the symbol and its value bits follow in
+//   the stream.
 inline constexpr int kFastBits = 10;
-inline constexpr uint32_t kFastAcValueIncluded = 1u << 13;
+inline constexpr uint32_t kFastValueIncluded = 1u << 6;
+inline constexpr uint32_t kFastAcEnd = 1u << 7;
 
-struct FastAcTable {
+struct FastLookupTable {
     uint32_t entry[1 << kFastBits];
 };
 
@@ -129,8 +134,8 @@ constexpr CanonicalCodes MakeCanonicalCodes(const uint8_t* bits) {
     return c;
 }
 
-constexpr FastAcTable MakeFastAcTable(const uint8_t* bits, const uint8_t* values) {
-    FastAcTable t{};
+constexpr FastLookupTable MakeFastLookupTable(const uint8_t* bits, const uint8_t* values, bool dc) {
+    FastLookupTable t{};
     const CanonicalCodes c = MakeCanonicalCodes(bits);
     for (int p = 0; p < c.count; ++p) {
         const int l = c.length[p];
@@ -140,11 +145,13 @@ constexpr FastAcTable MakeFastAcTable(const uint8_t* bits, const uint8_t* values
         const int first = c.code[p] << (kFastBits - l);
         for (int i = 0; i < (1 << (kFastBits - l)); ++i) {
             const int look = first + i;
-            uint32_t e = static_cast<uint32_t>(l) | (static_cast<uint32_t>(rs) << 5);
-            if (s != 0 && l + s <= kFastBits) {
-                const int raw = (look >> (kFastBits - l - s)) & ((1 << s) - 1);
+            uint32_t e = static_cast<uint32_t>(l) | (static_cast<uint32_t>(rs) << 8);
+            if (!dc && rs == 0) e |= kFastAcEnd;
+            if ((dc || s != 0) && l + s <= kFastBits) {
+                const int raw = s == 0 ? 0 : (look >> (kFastBits - l - s)) & ((1 << s) - 1);
                 const int value = raw < kExtendThreshold[s] ? raw + kExtendOffset[s] : raw;
-                e = static_cast<uint32_t>(l + s) | (static_cast<uint32_t>((rs >> 4) + 1) << 5) | kFastAcValueIncluded |
+                e = static_cast<uint32_t>(l + s) | kFastValueIncluded |
+                    (dc ? 0u : static_cast<uint32_t>((rs >> 4) + 1) << 8) |
                     (static_cast<uint32_t>(static_cast<uint16_t>(value)) << 16);
             }
             t.entry[look] = e;
@@ -153,8 +160,10 @@ constexpr FastAcTable MakeFastAcTable(const uint8_t* bits, const uint8_t* values
     return t;
 }
 
-inline constexpr FastAcTable kFastAcLuma = MakeFastAcTable(kAcLumaBits, kAcLumaValues);
-inline constexpr FastAcTable kFastAcChroma = MakeFastAcTable(kAcChromaBits, kAcChromaValues);
+inline constexpr FastLookupTable kFastDcLuma = MakeFastLookupTable(kDcLumaBits, kDcLumaValues, true);
+inline constexpr FastLookupTable kFastDcChroma = MakeFastLookupTable(kDcChromaBits, kDcChromaValues, true);
+inline constexpr FastLookupTable kFastAcLuma = MakeFastLookupTable(kAcLumaBits, kAcLumaValues, false);
+inline constexpr FastLookupTable kFastAcChroma = MakeFastLookupTable(kAcChromaBits, kAcChromaValues, false);
 
 // ---------------------------------------------------------------------------
 // Decoding Huffman tables: the T.81 Annex C code assignment and the F.2.2.3
