@@ -75,6 +75,7 @@ void EncodeDxt5BlockPortable(const uint8_t* block, uint8_t* out) {
 namespace {
 
 struct PortableForm {
+    static constexpr bool kPairs = false;
     static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixels(topLeft, width, block); }
     template <bool kDxt5>
     static void Encode(const uint8_t* block, uint8_t* out) {

@@ -1,11 +1,13 @@
 // SIMD form of the encoder, AVX2 variant. This file is compiled with AVX2
 // enabled (cmake/Isa.cmake) and runs only where the processor-feature mask
-// has AVX2. It differs from the SSE2 variant in the steps of Avx2Steps: the
-// color index step handles all 16 pixels in 256-bit registers, and the alpha
-// step counts two thresholds per instruction and uses the SSSE3 byte shuffle
-// and multiply-add. The bounds step and the rest are the SSE2 ones
-// (DxtBlockSse2.h), compiled here with the VEX encoding. Same bytes as the
-// portable form for every block.
+// has AVX2. Full blocks go in horizontal pairs through the steps of
+// DxtBlockSse2.h on 256-bit registers, one block per 128-bit lane
+// (EncodePairAvx2). A block left alone (the last of an odd count, and the
+// blocks of the edges) takes the one-block steps, where Avx2Steps differs
+// from the SSE2 variant: the color index step handles all 16 pixels in
+// 256-bit registers, and the alpha step counts two thresholds per
+// instruction and uses the SSSE3 byte shuffle and multiply-add. Same bytes
+// as the portable form for every block.
 #include "dxt/DxtInternal.h"
 
 #if VT_HAVE_AVX2
@@ -27,7 +29,7 @@ namespace dxt {
 namespace {
 
 // Index word of the DXT1 color block; the palette is that of the SSE2 step
-// (ColorPaletteSse2). Each pixel is zero-extended into a 64-bit quarter,
+// (PaletteLanes). Each pixel is zero-extended into a 64-bit quarter,
 // so one sum-of-absolute-differences covers four pixels against one palette
 // color (alpha included: it adds the same to all four distances).
 //
@@ -36,7 +38,7 @@ namespace {
 // the index bits are put back in pixel order by one dword permutation.
 VT_DXT_ALWAYS_INLINE uint32_t ColorIndexWordAvx2(const uint8_t* block, __m128i endpoints) {
     // P0 .. P3, each zero-extended to 64 bits, then each broadcast.
-    const __m256i palette = _mm256_cvtepu32_epi64(ColorPaletteSse2(endpoints));
+    const __m256i palette = _mm256_cvtepu32_epi64(PaletteLanes<Lanes128>(endpoints));
     const __m256i c0 = _mm256_permute4x64_epi64(palette, 0x00), c1 = _mm256_permute4x64_epi64(palette, 0x55);
     const __m256i c2 = _mm256_permute4x64_epi64(palette, 0xAA), c3 = _mm256_permute4x64_epi64(palette, 0xFF);
 
@@ -105,7 +107,49 @@ struct Avx2Steps {
     }
 };
 
+// Two horizontally adjacent full blocks at once. Row r of the pair is one
+// 256-bit load of 8 image pixels: block A (the left one) in the low 128-bit
+// lane, block B in the high one. The steps are the SSE2 ones written over
+// the register width (DxtBlockSse2.h), so each lane computes exactly what
+// the one-block step computes for its block; two blocks per instruction
+// halve the bounds, palette and alpha work and give the processor two
+// independent chains.
+template <bool kDxt5>
+VT_DXT_ALWAYS_INLINE void EncodePairAvx2(const uint8_t* topLeft, size_t stride, uint8_t* out) {
+    using L = Lanes256;
+    __m256i rows[4];
+    for (int row = 0; row < 4; ++row)
+        rows[row] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(topLeft + row * stride));
+    const __m256i endpoints = BoundsLanes<L>(rows);
+    uint32_t first, second;
+    ColorIndexMasksLanes<L>(rows, endpoints, first, second);
+    // Block A's mask bits are the low 16 of each mask, block B's the high 16.
+    const uint32_t wordA = (first & 0xFFFF) | (second << 16), wordB = (first >> 16) | (second & 0xFFFF0000u);
+    const uint64_t endsA = Low64(_mm256_castsi256_si128(endpoints));
+    const uint64_t endsB = Low64(_mm256_extracti128_si256(endpoints, 1));
+    const uint32_t lowA = static_cast<uint32_t>(endsA), highA = static_cast<uint32_t>(endsA >> 32);
+    const uint32_t lowB = static_cast<uint32_t>(endsB), highB = static_cast<uint32_t>(endsB >> 32);
+    if (kDxt5) {
+        __m256i lo, hi;
+        SpreadAlphaEndpointsLanes<L>(_mm256_srli_epi32(endpoints, 24), lo, hi);
+        const __m256i count = CountAtOrBelowLanes<L>(BlockAlphasLanes<L>(rows), AlphaThresholdsLanes<L>(lo, hi));
+        const __m256i field = AlphaFieldLanes<L>(PackIndexPairsLanes<L>(IndexFromCountLanes<L>(count)));
+        StoreU64(out, Dxt5AlphaBlock(lowA, highA, Low64(_mm256_castsi256_si128(field))));
+        StoreU64(out + 8, Dxt1ColorBlock(lowA, highA, wordA));
+        StoreU64(out + 16, Dxt5AlphaBlock(lowB, highB, Low64(_mm256_extracti128_si256(field, 1))));
+        StoreU64(out + 24, Dxt1ColorBlock(lowB, highB, wordB));
+    } else {
+        StoreU64(out, Dxt1ColorBlock(lowA, highA, wordA));
+        StoreU64(out + 8, Dxt1ColorBlock(lowB, highB, wordB));
+    }
+}
+
 struct Avx2Form {
+    static constexpr bool kPairs = true;
+    template <bool kDxt5>
+    static void EncodePair(const uint8_t* topLeft, int width, uint8_t* out) {
+        EncodePairAvx2<kDxt5>(topLeft, static_cast<size_t>(width) * 4, out);
+    }
     static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
     template <bool kDxt5>
     static void Encode(const uint8_t* block, uint8_t* out) {

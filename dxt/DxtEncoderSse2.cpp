@@ -15,6 +15,7 @@ namespace dxt {
 namespace {
 
 struct Sse2Form {
+    static constexpr bool kPairs = false;
     static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
     template <bool kDxt5>
     static void Encode(const uint8_t* block, uint8_t* out) {

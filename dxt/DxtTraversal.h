@@ -32,7 +32,9 @@ inline void GatherEdgeBlock(const uint8_t* topLeft, int width, int columns, int 
 }
 
 // Form: static Copy(topLeft, width, block) for a full block and static
-// Encode(block, out) writing kDxt5 ? 16 : 8 bytes.
+// Encode(block, out) writing kDxt5 ? 16 : 8 bytes; where kPairs is true,
+// also EncodePair(topLeft, width, out) for two full blocks side by side,
+// read straight from the image, writing both blocks.
 template <class Form, bool kDxt5>
 void TraverseImage(const uint8_t* pixels, uint8_t* output, int width, int height, int* bytesWritten) {
     if (width <= 0 || height <= 0) {
@@ -48,7 +50,15 @@ void TraverseImage(const uint8_t* pixels, uint8_t* output, int width, int height
     for (int y = 0; y < height; y += 4) {
         const uint8_t* row = pixels + static_cast<size_t>(y) * stride;
         const int rows = height - y < 4 ? height - y : 4;
-        for (int x = 0; x < fullWidth; x += 4) {
+        int x = 0;
+        if constexpr (Form::kPairs) {
+            if (rows == 4)
+                for (; x + 8 <= fullWidth; x += 8) {
+                    Form::template EncodePair<kDxt5>(row + 4 * static_cast<size_t>(x), width, out);
+                    out += 2 * kOutBytes;
+                }
+        }
+        for (; x < fullWidth; x += 4) {
             if (rows == 4)
                 Form::Copy(row + 4 * static_cast<size_t>(x), width, block);
             else
