@@ -199,6 +199,12 @@ extract)
   run 0 "$VT" extract "$SAMPLES/image.vtp" 2 1 0 -o tile.png
   expect_err "guessed\|no --kind given"
   [ "$(identify -format '%wx%h' tile.png)" = 256x256 ] || fail "tile.png size"
+  # Another tile over the same name: the new file replaces the old whole.
+  cp tile.png before.png
+  run 0 "$VT" extract "$SAMPLES/image.vtp" 2 0 0 -o tile.png
+  cmp -s tile.png before.png && fail "tile.png was not replaced"
+  [ "$(identify -format '%wx%h' tile.png)" = 256x256 ] || fail "replaced tile.png size"
+  no_file tile.png.partial
   run 0 "$VT" extract --kind image "$SAMPLES/image.vtp" 2 1 0 -o tile.bin
   run 0 "$VT" extract --kind image "$SAMPLES/image.vtp" 2 1 0 -o tile.rgb --layout rgb
   [ "$(wc -c <tile.rgb)" -eq 196608 ] || fail "rgb layout size"

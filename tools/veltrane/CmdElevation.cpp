@@ -4,15 +4,11 @@
 
 #include <string>
 
-#if defined(VELTRANE_EDITION_TERRAIN)
-#include <dlfcn.h>
-#include <link.h>
-#endif
-
 #include <CLI/CLI.hpp>
 
 #include "Common.h"
 #include "Manual.h"
+#include "System.h"
 
 namespace vt {
 namespace cli {
@@ -27,23 +23,6 @@ struct ElevationOptions : TileOptions {
 using Lookup = float (*)(unsigned char* grid, double minX, double minY, double maxX, double maxY, double x,
                          double y);
 
-#if defined(VELTRANE_EDITION_TERRAIN)
-// The folder this process loaded the terrain edition's library from.
-std::string TerrainLibraryFolder() {
-    std::string folder;
-    ::dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) -> int {
-            const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-            const size_t slash = name.rfind('/');
-            if (slash == std::string::npos || name.substr(slash + 1) != VT_TERRAIN_EDITION_LIBRARY) return 0;
-            *static_cast<std::string*>(data) = name.substr(0, slash + 1);
-            return 1;
-        },
-        &folder);
-    return folder;
-}
-#endif
-
 // The library's bilinear lookup, JNA_GetElevationInBuf. The terrain edition
 // exports none: its tool takes the current edition's from the library that
 // is built and installed beside its own, found by the folder the terrain
@@ -54,12 +33,11 @@ Lookup LibraryLookup() {
 #if !defined(VELTRANE_EDITION_TERRAIN)
     return JNA_GetElevationInBuf;
 #else
-    const std::string path = TerrainLibraryFolder() + VT_CURRENT_EDITION_LIBRARY;
-    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    void* symbol = library != nullptr ? ::dlsym(library, "JNA_GetElevationInBuf") : nullptr;
+    const std::string path = sys::LoadedLibraryFolder(VT_TERRAIN_EDITION_LIBRARY) + VT_CURRENT_EDITION_LIBRARY;
+    std::string error;
+    void* symbol = sys::LoadSymbol(path, "JNA_GetElevationInBuf", error);
     if (symbol == nullptr)
-        Fail(kExitFinding, "the elevation lookup is in " + path + ", which cannot be loaded: " +
-                               (library == nullptr ? ::dlerror() : "no lookup in it"));
+        Fail(kExitFinding, "the elevation lookup is in " + path + ", which cannot be used: " + error);
     return reinterpret_cast<Lookup>(symbol);
 #endif
 }

@@ -1,7 +1,5 @@
 // veltrane sample DIR: deterministic sample pyramids, one per payload kind,
 // over a procedurally generated patch of mountains.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include "Manual.h"
 #include "PyramidWriter.h"
 #include "Procedural.h"
+#include "System.h"
 
 namespace vt {
 namespace cli {
@@ -51,9 +50,9 @@ HeaderFields Header(const Area& area, int levels) {
 std::string Write(const std::string& dir, const std::string& name, const PyramidWriter& w, const char* what) {
     std::string path = dir + "/" + name;
     if (!w.WriteFile(path)) Fail(kExitFinding, path + ": cannot write: " + std::strerror(errno));
-    struct stat st;
-    ::stat(path.c_str(), &st);
-    std::printf("  %-14s %8lld bytes  %s\n", name.c_str(), static_cast<long long>(st.st_size), what);
+    sys::PathStatus written;
+    sys::StatusOf(path, written);
+    std::printf("  %-14s %8llu bytes  %s\n", name.c_str(), static_cast<unsigned long long>(written.size), what);
     return path;
 }
 
@@ -210,10 +209,10 @@ void DdsSample(const std::string& dir) {
 }
 
 int RunSample(const SampleOptions& o) {
-    if (::mkdir(o.dir.c_str(), 0777) != 0 && errno != EEXIST)
+    if (!sys::MakeFolder(o.dir) && errno != EEXIST)
         Fail(kExitFinding, o.dir + ": cannot create: " + std::strerror(errno));
-    struct stat st;
-    if (::stat(o.dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) Fail(kExitUsage, o.dir + ": not a directory");
+    sys::PathStatus folder;
+    if (!sys::StatusOf(o.dir, folder) || !folder.directory) Fail(kExitUsage, o.dir + ": not a directory");
     std::printf("writing sample pyramids into %s\n", o.dir.c_str());
     Area area;
     Image rendered = payloads::RenderTerrain(area, payloads::HeightField(area), true);

@@ -5,12 +5,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "PyramidWriter.h"
+#include "System.h"
 
 namespace vt {
 namespace cli {
@@ -58,39 +58,40 @@ namespace {
 constexpr int kMaxLevels = 20;  // 4^20 index entries is already a 13 TB index
 constexpr int kMaxTileSide = 8192;
 constexpr uint32_t kMaxPayload = 256u << 20;
-constexpr uint64_t kIndexBlockEntries = 1 << 16;  // 768 KiB of index read at a time
-
-bool PreadAll(int fd, void* out, size_t size, uint64_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pread(fd, static_cast<char*>(out) + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 uint64_t Pow4(int e) { return uint64_t{1} << (2 * e); }
+
+struct CloseFile {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
 
 }  // namespace
 
 Pyramid::Pyramid(const std::string& path) : path_(path), reader_(new CVeltrane) {
     // Every way a file cannot be read is a finding about that file (exit 1),
     // as with any other file tool; only the command line itself is bad usage.
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) Fail(kExitFinding, path + ": cannot open: " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) Fail(kExitFinding, path + ": is a directory, not a pyramid file");
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) Fail(kExitFinding, path + ": cannot open: " + std::strerror(errno));
-    fileSize_ = static_cast<uint64_t>(st.st_size);
+    sys::PathStatus status;
+    if (!sys::StatusOf(path, status)) Fail(kExitFinding, path + ": cannot open: " + std::strerror(errno));
+    if (status.directory) Fail(kExitFinding, path + ": is a directory, not a pyramid file");
+    fileSize_ = status.size;
+    // The header and the whole index are read before the library opens the
+    // file, through a handle of our own that is closed again: the library
+    // opens the file exclusively, and on Windows that refuses a second
+    // handle, this program's own included.
+    ReadHeaderAndIndex();
     if (!reader_->Veltrane(path.c_str()))
         Fail(kExitFinding, path + ": cannot open: the file is held open by another program");
+}
 
+void Pyramid::ReadHeaderAndIndex() {
+    const std::string& path = path_;
+    std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path.c_str(), "rb"));
+    if (file == nullptr) Fail(kExitFinding, path + ": cannot open: " + std::strerror(errno));
     if (fileSize_ < sizeof(PyramidHeader))
         Fail(kExitFinding, path + ": damaged header: the file has " + std::to_string(fileSize_) +
                                " bytes, a pyramid header alone takes 320");
-    if (!PreadAll(fd_, &header_, sizeof header_, 0)) Fail(kExitFinding, path + ": cannot read the header");
+    if (std::fread(&header_, sizeof header_, 1, file.get()) != 1)
+        Fail(kExitFinding, path + ": cannot read the header");
 
     const PyramidHeader& h = header_;
     auto bad = [&](const std::string& what) { Fail(kExitFinding, path + ": damaged header: " + what); };
@@ -104,7 +105,7 @@ Pyramid::Pyramid(const std::string& path) : path_(path), reader_(new CVeltrane) 
     // The index of S levels, (4^S - 1) / 3 entries of 12 bytes, sits right
     // behind the header: a file of N bytes holds at most (N - 320) / 12 of
     // them. A header claiming more is damaged, and is said to be at once
-    // rather than found out by walking billions of entries that are not there.
+    // rather than found out by reading billions of entries that are not there.
     indexEntries_ = (Pow4(h.indexLevels) - 1) / 3;
     const uint64_t room = (fileSize_ - sizeof(PyramidHeader)) / 12;
     if (indexEntries_ > room)
@@ -119,10 +120,14 @@ Pyramid::Pyramid(const std::string& path) : path_(path), reader_(new CVeltrane) 
     if (!std::isfinite(h.minX) || !std::isfinite(h.maxX) || !std::isfinite(h.minY) || !std::isfinite(h.maxY) ||
         !(h.maxX > h.minX) || !(h.maxY > h.minY))
         bad("bounds are not a rectangle");
-}
 
-Pyramid::~Pyramid() {
-    if (fd_ >= 0) ::close(fd_);
+    // The file holds the whole index (checked above), so it takes at most
+    // the file's size in memory; one sequential read goes at the disk's
+    // speed, and commands that walk every entry read nothing more.
+    index_.resize(static_cast<size_t>(indexEntries_ * 12));
+    if (std::fread(index_.data(), 1, index_.size(), file.get()) != index_.size())
+        Fail(kExitFinding, path + ": cannot read the tile index: " +
+                               (std::ferror(file.get()) ? std::strerror(errno) : "the file ended early"));
 }
 
 double Pyramid::LevelPixelX(int level) const {
@@ -151,21 +156,11 @@ Pyramid::Entry Pyramid::ReadEntry(int level, int x, int y) const {
     uint64_t number = 0;
     for (int j = level + 1; j < header_.indexLevels; ++j) number += Pow4(j);
     number += (static_cast<uint64_t>(y) << level) + static_cast<uint64_t>(x);
-    if (number < blockFirst_ || number >= blockFirst_ + block_.size() / 12) {
-        // A level's entries follow each other row by row, so commands that
-        // walk a level meet whole blocks in turn.
-        blockFirst_ = number - number % kIndexBlockEntries;
-        const uint64_t count = std::min<uint64_t>(kIndexBlockEntries, indexEntries_ - blockFirst_);
-        block_.resize(static_cast<size_t>(count * 12));
-        if (!PreadAll(fd_, block_.data(), block_.size(), 320 + 12 * blockFirst_)) {
-            block_.clear();
-            Fail(kExitFinding, path_ + ": cannot read the tile index: " + std::strerror(errno));
-        }
-    }
-    const unsigned char* raw = block_.data() + 12 * (number - blockFirst_);
+    Entry entry;
+    if (number >= indexEntries_) return entry;  // no such tile: callers check addresses first
+    const unsigned char* raw = index_.data() + 12 * number;
     uint64_t offset = 0;
     for (int i = 7; i >= 0; --i) offset = offset << 8 | raw[i];
-    Entry entry;
     entry.offset = static_cast<int64_t>(offset);
     entry.size = payloads::GetU32(raw + 8);
     return entry;
@@ -216,20 +211,7 @@ Pyramid::TileStatus Pyramid::ReadTile(int level, int x, int y, Bytes& payload, s
 // ---- output --------------------------------------------------------------------
 
 void WriteOutput(const std::string& path, const Bytes& bytes) {
-    std::string temp = path + ".partial";
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) Fail(kExitFinding, path + ": cannot write: " + std::strerror(errno));
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    int err = errno;
-    ok = (std::fclose(f) == 0) && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        std::remove(temp.c_str());
-        Fail(kExitFinding, path + ": cannot write: " + std::strerror(err));
-    }
+    if (!writer::WriteBytes(path, bytes)) Fail(kExitFinding, path + ": cannot write: " + std::strerror(errno));
 }
 
 void WriteOutputText(const std::string& path, const std::string& text) {
@@ -237,7 +219,7 @@ void WriteOutputText(const std::string& path, const std::string& text) {
 }
 
 std::string Extension(const std::string& path) {
-    size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    size_t slash = path.find_last_of(sys::PathSeparators()), dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
     std::string ext = path.substr(dot);
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -258,34 +240,29 @@ std::vector<std::string> g_arguments;
 
 void SetCommandLine(int argc, char** argv) { g_arguments.assign(argv, argv + argc); }
 
-int ForwardToTerrainEdition(Kind kind, const std::string& edition, bool kindWasGuessed) {
+void ForwardToTerrainEdition(Kind kind, const std::string& edition, bool kindWasGuessed,
+                             std::unique_ptr<Pyramid>& pyramid) {
 #if defined(VELTRANE_EDITION_TERRAIN)
     (void)kind;
     (void)edition;
     (void)kindWasGuessed;
-    return -1;
+    (void)pyramid;
 #else
-    if (kind != Kind::Terrain && edition != "terrain") return -1;
-    char self[4096];
-    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) Fail(kExitFinding, "cannot locate veltrane-terrain (the terrain edition's tool)");
-    self[n] = 0;
-    std::string dir(self);
-    dir = dir.substr(0, dir.find_last_of('/'));
-    std::string program = dir + "/veltrane-terrain";
+    if (kind != Kind::Terrain && edition != "terrain") return;
+    const std::string folder = sys::ProgramFolder();
+    if (folder.empty()) Fail(kExitFinding, "cannot locate veltrane-terrain (the terrain edition's tool)");
+    const std::string program = folder + VT_TERRAIN_TOOL;
     std::vector<std::string> args = g_arguments;
     args[0] = program;
     if (kindWasGuessed) {
         args.push_back("--kind");
         args.push_back(KindName(kind));
     }
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
+    pyramid.reset();
+    const int status = sys::RunInstead(program, args);
+    if (status < 0) Fail(kExitFinding, "cannot run " + program + ": " + std::strerror(errno));
     std::fflush(stdout);
-    std::fflush(stderr);
-    ::execv(program.c_str(), argv.data());
-    Fail(kExitFinding, "cannot run " + program + ": " + std::strerror(errno));
+    std::exit(status);
 #endif
 }
 

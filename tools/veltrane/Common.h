@@ -62,7 +62,6 @@ class Pyramid {
 public:
     // Opens `path`; on failure Fail()s with a message naming the file.
     explicit Pyramid(const std::string& path);
-    ~Pyramid();
     Pyramid(const Pyramid&) = delete;
     Pyramid& operator=(const Pyramid&) = delete;
 
@@ -83,9 +82,8 @@ public:
         int64_t offset = 0;
         uint32_t size = 0;
     };
-    // The index entry of a tile. The index is read in large blocks, so that
-    // walking every entry of a deep pyramid goes at the disk's speed; Fail()s
-    // when the index cannot be read.
+    // The index entry of a tile (from the index read when the file was
+    // opened).
     Entry ReadEntry(int level, int x, int y) const;
 
     enum class TileStatus { Ok, Missing, PayloadPastEnd, CutShort, ReadFailed };
@@ -100,15 +98,14 @@ public:
     void CheckTileAddress(int level, int x, int y) const;
 
 private:
+    void ReadHeaderAndIndex();
+
     std::string path_;
     std::unique_ptr<CVeltrane> reader_;
     PyramidHeader header_{};
     uint64_t fileSize_ = 0;
     uint64_t indexEntries_ = 0;  // entries of the whole index, all inside the file
-    int fd_ = -1;  // our own read-only descriptor, for the index entries
-    // The block of index entries read last: entries [blockFirst_, blockFirst_ + block_.size() / 12).
-    mutable std::vector<unsigned char> block_;
-    mutable uint64_t blockFirst_ = 0;
+    std::vector<unsigned char> index_;  // the whole index, 12 bytes an entry
 };
 
 // Looks at the first present payloads (coarsest level first) and names the
@@ -117,9 +114,9 @@ Kind GuessKind(Pyramid& pyramid, std::string& evidence);
 
 // Resolves `kind` for `pyramid` (guessing and saying so when Auto). Hands the
 // whole command to `veltrane-terrain` when the kind or `edition` asks for the
-// terrain edition. Fails with a usage error when the kind cannot be found or
-// is not in this edition.
-Kind ResolveKind(Pyramid& pyramid, Kind kind, const std::string& edition);
+// terrain edition, closing `pyramid` first. Fails with a usage error when the
+// kind cannot be found or is not in this edition.
+Kind ResolveKind(std::unique_ptr<Pyramid>& pyramid, Kind kind, const std::string& edition);
 
 // ---- the opening of every command that reads tiles ----------------------------
 
@@ -141,9 +138,12 @@ struct OpenPyramid {
 OpenPyramid OpenTiles(const TileOptions& options, const std::function<void(const Pyramid&)>& check = nullptr);
 
 // In `veltrane`: when `kind` belongs to the terrain edition (or `edition` asks
-// for it), runs `veltrane-terrain` with the same arguments and returns its exit
-// status; returns -1 when the current edition handles it.
-int ForwardToTerrainEdition(Kind kind, const std::string& edition, bool kindWasGuessed);
+// for it), closes `pyramid` (the reader opens files exclusively, and the other
+// tool opens this one itself) and runs `veltrane-terrain` with the same
+// arguments in this process's place: the process ends with its exit status.
+// Returns when the current edition handles the kind.
+void ForwardToTerrainEdition(Kind kind, const std::string& edition, bool kindWasGuessed,
+                             std::unique_ptr<Pyramid>& pyramid);
 // Remembered by main() for ForwardToTerrainEdition.
 void SetCommandLine(int argc, char** argv);
 

@@ -18,7 +18,8 @@ Kind GuessKind(Pyramid& pyramid, std::string& evidence) {
         evidence);
 }
 
-Kind ResolveKind(Pyramid& pyramid, Kind kind, const std::string& edition) {
+Kind ResolveKind(std::unique_ptr<Pyramid>& opened, Kind kind, const std::string& edition) {
+    Pyramid& pyramid = *opened;
     bool guessed = kind == Kind::Auto;
     if (guessed) {
         std::string evidence;
@@ -33,7 +34,7 @@ Kind ResolveKind(Pyramid& pyramid, Kind kind, const std::string& edition) {
     }
     // Terrain payloads belong to the other edition's tool; this does not return
     // when it hands over.
-    ForwardToTerrainEdition(kind, edition, guessed);
+    ForwardToTerrainEdition(kind, edition, guessed, opened);
     if (!KindInThisEdition(kind))
         Fail(kExitUsage, pyramid.path() + ": --kind " + KindName(kind) +
                              " is read by the current edition, not the terrain edition");
@@ -54,7 +55,7 @@ OpenPyramid OpenTiles(const TileOptions& options, const std::function<void(const
     OpenPyramid open;
     open.pyramid.reset(new Pyramid(options.file));
     if (check) check(*open.pyramid);
-    open.kind = ResolveKind(*open.pyramid, requested, options.edition);
+    open.kind = ResolveKind(open.pyramid, requested, options.edition);
     return open;
 }
 

@@ -5,11 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "System.h"
 
 namespace vt {
 namespace cli {
@@ -19,20 +15,12 @@ namespace {
 bool g_quiet = false;
 Progress* g_onScreen = nullptr;  // the bar drawn last, to erase before a message
 
-bool StderrIsTerminal() {
-#if defined(_WIN32)
-    return ::_isatty(::_fileno(stderr)) != 0;
-#else
-    return ::isatty(::fileno(stderr)) == 1;
-#endif
-}
-
 constexpr int kBarWidth = 30;
 
 }  // namespace
 
 Progress::Progress(std::string label, uint64_t total)
-    : label_(std::move(label)), total_(total), shown_(!g_quiet && total > 0 && StderrIsTerminal()) {}
+    : label_(std::move(label)), total_(total), shown_(!g_quiet && total > 0 && sys::IsTerminal(stderr)) {}
 
 Progress::~Progress() {
     Erase();

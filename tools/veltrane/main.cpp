@@ -19,6 +19,11 @@ int main(int argc, char** argv) {
     SetCommandLine(argc, argv);
     CLI::App app{"Read, check and build tile pyramid files"};
     app.name("veltrane");
+    // Options start with '-' on every platform: on Windows CLI11 would also
+    // take "/x" for an option, and every absolute path a user gives with
+    // forward slashes looks like one. Set before the commands are added,
+    // which take it over.
+    app.allow_windows_style_options(false);
     UseManualPages(app);
     app.set_help_flag("-h,--help", "print this help and exit");
     app.require_subcommand(1, 1);

@@ -1,5 +1,6 @@
 #include "PyramidWriter.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -96,7 +97,11 @@ bool WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes
     bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = (std::fclose(file) == 0) && ok;
     if (ok) ok = vt::sys::RenameReplacing(temporary, path);
-    if (!ok) std::remove(temporary.c_str());
+    if (!ok) {
+        const int error = errno;  // the failure's, for the caller's message
+        std::remove(temporary.c_str());
+        errno = error;
+    }
     return ok;
 }
 

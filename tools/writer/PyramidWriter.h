@@ -66,7 +66,8 @@ private:
     std::map<uint64_t, Raw> raw_;
 };
 
-// Writes bytes to a file (temporary name, then rename). False on any error.
+// Writes bytes to a file through a temporary name and a rename: the file
+// appears whole or not at all. False on any error, with errno saying why.
 bool WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes);
 
 }  // namespace writer
