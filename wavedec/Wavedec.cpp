@@ -25,6 +25,7 @@
 
 #include <openjpeg.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -103,6 +104,65 @@ bool DetectFormat(const unsigned char* data, int length, OPJ_CODEC_FORMAT& forma
     return false;
 }
 
+inline OPJ_UINT64 BigEndian(const unsigned char* p, int bytes) {
+    OPJ_UINT64 v = 0;
+    for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
+// The code stream of a JP2 file: the contents of its first top-level
+// contiguous code stream box ('jp2c'). Boxes are a 4-byte length (0: to the
+// end of the file; 1: an 8-byte length follows the type) and a 4-byte type.
+bool FindCodestream(const unsigned char*& data, OPJ_UINT64& length) {
+    OPJ_UINT64 at = 0;
+    while (length - at >= 8) {
+        OPJ_UINT64 size = BigEndian(data + at, 4), header = 8;
+        const bool codestream = std::memcmp(data + at + 4, "jp2c", 4) == 0;
+        if (size == 1) {
+            if (length - at < 16) return false;
+            size = BigEndian(data + at + 8, 8);
+            header = 16;
+        } else if (size == 0) {
+            size = length - at;
+        }
+        if (size < header) return false;
+        if (codestream) {  // perhaps cut short: its header is what counts
+            data += at + header;
+            length = std::min(size, length - at) - header;
+            return true;
+        }
+        if (size > length - at) return false;
+        at += size;
+    }
+    return false;
+}
+
+// OpenJPEG sets up coding parameters for every tile and component as soon as
+// it has read the main header: several kilobytes per tile, one more per tile
+// and component. A few hundred bytes of hostile header can declare 65,535
+// tiles and thousands of components, and so ask for gigabytes before the
+// first tile is looked at. Every tile needs a tile-part in the code stream, at
+// least a 12-byte SOT marker segment and the 2-byte SOD marker: a stream that
+// declares more tiles than it can hold is refused here, and so is one whose
+// tiles times components exceed 65,536 (some 64 MB of such parameters), far
+// beyond any tile of a pyramid.
+bool PlausibleTiling(const unsigned char* data, OPJ_UINT64 length, OPJ_CODEC_FORMAT format) {
+    if (format == OPJ_CODEC_JP2 && !FindCodestream(data, length)) return false;
+    // SOC, then the SIZ marker segment: Lsiz, Rsiz, Xsiz, Ysiz, XOsiz, YOsiz,
+    // XTsiz, YTsiz, XTOsiz, YTOsiz, Csiz.
+    if (length < 42 || data[0] != 0xFF || data[1] != 0x4F || data[2] != 0xFF || data[3] != 0x51) return false;
+    const OPJ_UINT64 xsiz = BigEndian(data + 8, 4), ysiz = BigEndian(data + 12, 4);
+    const OPJ_UINT64 xtsiz = BigEndian(data + 24, 4), ytsiz = BigEndian(data + 28, 4);
+    const OPJ_UINT64 xtosiz = BigEndian(data + 32, 4), ytosiz = BigEndian(data + 36, 4);
+    const OPJ_UINT64 csiz = BigEndian(data + 40, 2);
+    // A grid OpenJPEG refuses anyway is left to it.
+    if (xtsiz == 0 || ytsiz == 0 || xsiz <= xtosiz || ysiz <= ytosiz) return true;
+    const OPJ_UINT64 tiles = ((xsiz - xtosiz + xtsiz - 1) / xtsiz) * ((ysiz - ytosiz + ytsiz - 1) / ytsiz);
+    constexpr OPJ_UINT64 kLeastTilePart = 14;
+    constexpr OPJ_UINT64 kMostTileComponents = 65536;
+    return tiles <= length / kLeastTilePart && tiles * csiz <= kMostTileComponents;
+}
+
 // One decoding session: codec, stream and image, released together.
 class Session {
 public:
@@ -121,6 +181,7 @@ public:
     bool ReadHeader() {
         OPJ_CODEC_FORMAT format;
         if (!DetectFormat(input_.data, static_cast<int>(input_.length), format)) return false;
+        if (!PlausibleTiling(input_.data, input_.length, format)) return false;
         codec_ = opj_create_decompress(format);
         if (!codec_) return false;
         opj_set_info_handler(codec_, DropMessage, nullptr);

@@ -162,16 +162,56 @@ TEST(WavedecHostile, CorruptedStreamsNeverOverrun) {
 
 // Sets the image and tile size in a code stream's SIZ segment (ITU-T T.800
 // A.5.1: Xsiz at byte 8, Ysiz at 12, XTsiz at 24, YTsiz at 28, big-endian),
-// one tile covering the image.
-Bytes WithSize(Bytes s, std::uint32_t width, std::uint32_t height) {
+// by default one tile covering the image.
+Bytes WithSize(Bytes s, std::uint32_t width, std::uint32_t height, std::uint32_t tileWidth = 0,
+               std::uint32_t tileHeight = 0) {
     auto put = [&s](size_t at, std::uint32_t v) {
         for (int i = 0; i < 4; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
     };
     put(8, width);
     put(12, height);
-    put(24, width);
-    put(28, height);
+    put(24, tileWidth ? tileWidth : width);
+    put(28, tileHeight ? tileHeight : height);
     return s;
+}
+
+// The SIZ segment rewritten for `count` components (Csiz at byte 40, then
+// three bytes per component from byte 42), each like the first.
+Bytes WithComponents(const Bytes& s, unsigned count) {
+    const size_t end = 4 + (static_cast<size_t>(s[4]) << 8 | s[5]);  // past the segment
+    const size_t length = 38 + 3 * static_cast<size_t>(count);
+    Bytes out(s.begin(), s.begin() + 42);
+    out[4] = static_cast<std::uint8_t>(length >> 8);
+    out[5] = static_cast<std::uint8_t>(length);
+    out[40] = static_cast<std::uint8_t>(count >> 8);
+    out[41] = static_cast<std::uint8_t>(count);
+    for (unsigned c = 0; c < count; ++c) out.insert(out.end(), s.begin() + 42, s.begin() + 45);
+    out.insert(out.end(), s.begin() + static_cast<std::ptrdiff_t>(end), s.end());
+    return out;
+}
+
+// OpenJPEG sets up coding parameters for every tile and component of the main
+// header before it reads a tile: a small stream must not get it to do that for
+// more tiles than the stream can hold (a tile-part takes 14 bytes at least) or
+// for more than 65,536 tiles times components.
+TEST(WavedecHostile, TilingBeyondWhatTheStreamHoldsIsRefused) {
+    const Bytes& stream = SmallStream();
+    ASSERT_LT(stream.size(), 3072u * 14);
+    int w = 0, h = 0, extra = 0;
+    auto header = [&](Bytes s) { return j2k_decodeImgInfo(s.data(), static_cast<int>(s.size()), w, h, extra); };
+    // The 64 x 48 image in 16 x 16 tiles (12) and in 1 x 1 tiles (3072).
+    EXPECT_TRUE(header(WithSize(stream, 64, 48, 16, 16)));
+    EXPECT_EQ(w, 64);
+    Bytes tiny = WithSize(stream, 64, 48, 1, 1);
+    EXPECT_FALSE(header(tiny));
+    Bytes dst(64 * 48 * 4, 0x5A);
+    EXPECT_FALSE(j2k_decode2Buffer(tiny.data(), static_cast<int>(tiny.size()), dst.data(), 2));
+    EXPECT_EQ(dst, Bytes(64 * 48 * 4, 0x5A));
+    // 16 tiles of 4096 components are allowed, of 4097 not.
+    const Bytes sixteen = WithSize(stream, 64, 48, 16, 12);
+    EXPECT_TRUE(header(WithComponents(sixteen, 4096)));
+    EXPECT_EQ(extra, 4096);
+    EXPECT_FALSE(header(WithComponents(sixteen, 4097)));
 }
 
 // Callers size buffers of width x height x 4 bytes in an int: larger images
