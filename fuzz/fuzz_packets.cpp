@@ -17,13 +17,13 @@ unsigned long OrthophotoBytes(int type) {
         case OutputRGB565: return 256 * 256 * 2;
         case OutputRGB: return 256 * 256 * 3;
         case OutputRGBA: return 256 * 256 * 4;
-        default: return 43704;  // the fixed DXT1 chain
+        default: return vt::fuzz::kFixedChainBytes;
     }
 }
 
-// The variant picks one orthophoto of the packet (first or second) and its
-// output type.
-void Packets(uint8_t* p, unsigned long n, unsigned variant) {
+// The variant picks one orthophoto of the packet (first or second), its
+// output type and whether it is decoded at all (DecodesFixedTile).
+void Packets(uint8_t* p, unsigned long n, unsigned form, unsigned variant) {
     int u = CVeltrane::GetDEMBufferSize(p, n);
     if (u > 0 && u <= vt::fuzz::kMaxInflated) {
         std::vector<uint8_t> grid(static_cast<size_t>(u));
@@ -39,8 +39,9 @@ void Packets(uint8_t* p, unsigned long n, unsigned variant) {
     int ids[255];
     const int count = CVeltrane::GetDOMCount(p, n, ids);
     const int which = static_cast<int>(variant / 4 % 2);
-    if (which < count) {
-        const int type = kOrthophotoTypes[variant % 4];
+    const int type = kOrthophotoTypes[variant % 4];
+    const bool chain = OrthophotoBytes(type) == vt::fuzz::kFixedChainBytes;
+    if (which < count && vt::fuzz::DecodesFixedTile(variant / 8, form, chain)) {
         std::vector<uint8_t> destination(OrthophotoBytes(type));
         CVeltrane::GetDOMBuffer(p, n, ids[which], destination.data(), static_cast<OutputType>(type));
     }
@@ -68,7 +69,7 @@ void PassThrough(CVeltrane& reader, uint8_t* p, unsigned long n) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vt::fuzz::Selected in = vt::fuzz::Select(data, size);
     CVeltrane reader;
-    Packets(in.payload.data(), in.payload.size(), in.variant);
+    Packets(in.payload.data(), in.payload.size(), in.form, in.variant);
     PassThrough(reader, in.payload.data(), in.payload.size());
     return 0;
 }

@@ -4,7 +4,8 @@
 #include "Veltrane.h"
 
 // The variant picks the terrain image's output: 5:6:5, RGB, and RGBA and
-// DXT1 (both of which give the DXT1 chain).
+// DXT1 (both of which give the DXT1 chain), and whether the image is decoded
+// at all (DecodesFixedTile).
 constexpr int kTerrainTypes[] = {OutputRGB565, OutputRGB, OutputRGBA, OutputDXT1};
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -17,9 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         reader.GetTerrianVersion(p, version);
     }
     const int type = kTerrainTypes[in.variant % 4];
-    const unsigned long bytes = type == OutputRGB565 ? 256 * 256 * 2 : type == OutputRGB ? 256 * 256 * 3 : 43704;
-    std::vector<uint8_t> destination(bytes);
-    reader.DecodeImageTerrian(p, n, destination.data(), static_cast<OutputType>(type));
+    const unsigned long bytes = type == OutputRGB565 ? 256 * 256 * 2
+                                : type == OutputRGB  ? 256 * 256 * 3
+                                                     : vt::fuzz::kFixedChainBytes;
+    if (vt::fuzz::DecodesFixedTile(in.variant / 4, in.form, bytes == vt::fuzz::kFixedChainBytes)) {
+        std::vector<uint8_t> destination(bytes);
+        reader.DecodeImageTerrian(p, n, destination.data(), static_cast<OutputType>(type));
+    }
     using SizeGetter = int (CVeltrane::*)(unsigned char*, unsigned long);
     using BufferGetter = bool (CVeltrane::*)(unsigned char*, unsigned long, unsigned char*);
     const std::pair<SizeGetter, BufferGetter> sections[] = {
