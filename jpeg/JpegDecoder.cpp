@@ -24,6 +24,21 @@ inline void CJpegDecoder::InverseDct(const int16_t* coefficients, bool hasAc, ui
     Kernels::InverseDct(coefficients, multipliers, kRangeLimit.entry, samples);
 }
 
+// Blocks `blockIndex` and the next one (both luminance, or Cb and Cr),
+// together where both have AC terms.
+template <class Kernels>
+inline void CJpegDecoder::InverseDctPair(const int16_t* coefficients, const bool* hasAc, uint8_t* samples,
+                                         int blockIndex) {
+    if (hasAc[0] && hasAc[1]) {
+        const bool luma = blockIndex < 4;
+        Kernels::InverseDctPair(coefficients, coefficients + 64, luma ? lumaQuant : chromaQuant,
+                                luma ? lumaWeights : chromaWeights, kRangeLimit.entry, samples, samples + 64);
+        return;
+    }
+    InverseDct<Kernels>(coefficients, hasAc[0], samples, blockIndex);
+    InverseDct<Kernels>(coefficients + 64, hasAc[1], samples + 64, blockIndex + 1);
+}
+
 template <class Kernels, int BytesPerPixel>
 inline void CJpegDecoder::DecodeMcu(uint8_t* pixels, size_t stride, const uint8_t* alpha, size_t alphaStride) {
     // All six blocks are entropy-decoded first, with the bit reader in
@@ -35,8 +50,8 @@ inline void CJpegDecoder::DecodeMcu(uint8_t* pixels, size_t stride, const uint8_
 #pragma GCC unroll 6
     for (int b = 0; b < 6; ++b) hasAc[b] = DecodeBlock(bits, coefficients[b], b);
     StoreBitReader(bits);
-#pragma GCC unroll 6
-    for (int b = 0; b < 6; ++b) InverseDct<Kernels>(coefficients[b], hasAc[b], samples + 64 * b, b);
+#pragma GCC unroll 3
+    for (int b = 0; b < 6; b += 2) InverseDctPair<Kernels>(coefficients[b], hasAc + b, samples + 64 * b, b);
     Kernels::template ConvertMcu<BytesPerPixel>(samples, kColorTables, pixels, stride, alpha, alphaStride);
 }
 

@@ -89,6 +89,8 @@ private:
     // a SIMD form of the inverse DCT and of the color conversion.
     template <class Kernels>
     void InverseDct(const int16_t* coefficients, bool hasAc, uint8_t* samples, int blockIndex);
+    template <class Kernels>
+    void InverseDctPair(const int16_t* coefficients, const bool* hasAc, uint8_t* samples, int blockIndex);
     template <class Kernels, int BytesPerPixel>
     void DecodeMcu(uint8_t* pixels, size_t stride, const uint8_t* alpha, size_t alphaStride);
     template <class Kernels, int BytesPerPixel>
@@ -100,6 +102,10 @@ private:
     uint16_t qualityScale;
     uint16_t lumaQuant[64];
     uint16_t chromaQuant[64];
+    // Bound weights of the multipliers for the pair inverse DCT
+    // (InverseDctBoundWeights, jpeg/JpegKernels.h).
+    uint16_t lumaWeights[64];
+    uint16_t chromaWeights[64];
     uint16_t width;
     uint16_t height;
     int32_t dcPredY;

@@ -46,6 +46,20 @@ inline constexpr ColorTables kColorTables{kColorConversion.crToR, kColorConversi
 
 void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers, const uint8_t* rangeLimit,
                         uint8_t* samples);
+
+// InverseDctPair*: two blocks that share their multipliers, each with the
+// bytes of InverseDct* on its own. The AVX2 form runs both blocks at once
+// in 16-bit lanes where `weights` (InverseDctBoundWeights of the
+// multipliers) show that no product can leave them; see JpegKernelsAvx2.cpp.
+// The other forms transform the blocks one after the other.
+//
+// InverseDctBoundWeights: weights[8k + c] >= multiplier[8k + c] x g(k),
+// where g(k) (k = 0..7: 1, 1, 1, 1.18, 1, 1.77, 2.42, 5.03, times 256 exactly
+// 256, 256, 256, 302, 256, 452, 618, 1287) is the largest factor with which
+// input k of the one-dimensional butterfly reaches any of its outputs; 0 at
+// the four positions (rows and columns 0 and 4) whose values never reach a
+// multiplication.
+void InverseDctBoundWeights(const uint16_t* multipliers, uint16_t* weights);
 void ConvertMcu16Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu24Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
 void ConvertMcu32Portable(const uint8_t* samples, const ColorTables& tables, uint8_t* pixels, size_t stride);
@@ -79,17 +93,36 @@ void ConvertMcu32AlphaAvx2(const uint8_t* samples, const ColorTables& tables, co
                            uint8_t* pixels, size_t stride);
 #endif
 
+#if VT_HAVE_AVX2
+void InverseDctPairAvx2(const int16_t* coefficientsA, const int16_t* coefficientsB, const uint16_t* multipliers,
+                        const uint16_t* weights, const uint8_t* rangeLimit, uint8_t* samplesA, uint8_t* samplesB);
+#endif
+
 using InverseDctFn = void (*)(const int16_t*, const uint16_t*, const uint8_t*, uint8_t*);
+using InverseDctPairFn = void (*)(const int16_t*, const int16_t*, const uint16_t*, const uint16_t*, const uint8_t*,
+                                  uint8_t*, uint8_t*);
+
+// The pair form of a single-block form that has none of its own.
+template <InverseDctFn Idct>
+void InverseDctOneByOne(const int16_t* coefficientsA, const int16_t* coefficientsB, const uint16_t* multipliers,
+                        const uint16_t*, const uint8_t* rangeLimit, uint8_t* samplesA, uint8_t* samplesB) {
+    Idct(coefficientsA, multipliers, rangeLimit, samplesA);
+    Idct(coefficientsB, multipliers, rangeLimit, samplesB);
+}
 using ConvertMcuFn = void (*)(const uint8_t*, const ColorTables&, uint8_t*, size_t);
 using ConvertMcuAlphaFn = void (*)(const uint8_t*, const ColorTables&, const uint8_t*, size_t, uint8_t*, size_t);
 
 // The forms as template arguments of the decoder's MCU loop (the functions
 // are template arguments, so the calls are direct). ConvertMcu<N> converts
 // to N bytes per pixel, with byte 3 from `alpha` where it is not null.
-template <InverseDctFn Idct, ConvertMcuFn Convert16, ConvertMcuFn Convert24, ConvertMcuFn Convert32,
-          ConvertMcuAlphaFn Convert32Alpha>
+template <InverseDctFn Idct, InverseDctPairFn IdctPair, ConvertMcuFn Convert16, ConvertMcuFn Convert24,
+          ConvertMcuFn Convert32, ConvertMcuAlphaFn Convert32Alpha>
 struct Kernels {
     static void InverseDct(const int16_t* c, const uint16_t* m, const uint8_t* r, uint8_t* s) { Idct(c, m, r, s); }
+    static void InverseDctPair(const int16_t* a, const int16_t* b, const uint16_t* m, const uint16_t* w,
+                               const uint8_t* r, uint8_t* sa, uint8_t* sb) {
+        IdctPair(a, b, m, w, r, sa, sb);
+    }
     template <int BytesPerPixel>
     static void ConvertMcu(const uint8_t* s, const ColorTables& t, uint8_t* p, size_t stride, const uint8_t* alpha,
                            size_t alphaStride) {
@@ -104,15 +137,15 @@ struct Kernels {
     }
 };
 
-using PortableKernels = Kernels<InverseDctPortable, ConvertMcu16Portable, ConvertMcu24Portable, ConvertMcu32Portable,
-                                ConvertMcu32AlphaPortable>;
+using PortableKernels = Kernels<InverseDctPortable, InverseDctOneByOne<InverseDctPortable>, ConvertMcu16Portable,
+                                ConvertMcu24Portable, ConvertMcu32Portable, ConvertMcu32AlphaPortable>;
 #if VT_HAVE_SSE2
-using Sse2Kernels =
-    Kernels<InverseDctSse2, ConvertMcu16Sse2, ConvertMcu24Sse2, ConvertMcu32Sse2, ConvertMcu32AlphaSse2>;
+using Sse2Kernels = Kernels<InverseDctSse2, InverseDctOneByOne<InverseDctSse2>, ConvertMcu16Sse2, ConvertMcu24Sse2,
+                            ConvertMcu32Sse2, ConvertMcu32AlphaSse2>;
 #endif
 #if VT_HAVE_AVX2
-using Avx2Kernels =
-    Kernels<InverseDctAvx2, ConvertMcu16Avx2, ConvertMcu24Avx2, ConvertMcu32Avx2, ConvertMcu32AlphaAvx2>;
+using Avx2Kernels = Kernels<InverseDctAvx2, InverseDctPairAvx2, ConvertMcu16Avx2, ConvertMcu24Avx2, ConvertMcu32Avx2,
+                            ConvertMcu32AlphaAvx2>;
 #endif
 
 }  // namespace jpeg

@@ -101,6 +101,136 @@ void InverseDctAvx2(const int16_t* coefficients, const uint16_t* multipliers, co
                         _mm256_permute2x128_si256(rows0145, rows2367, 0x31));
 }
 
+// ---------------------------------------------------------------------------
+// Two blocks at once in 16-bit lanes: the low 128 bits of each register
+// belong to block A, the high ones to block B.
+//
+// Why 16 bits give the 32-bit form's bytes: additions and subtractions
+// agree with the 32-bit values modulo 2^16, and the output takes bits 5-14
+// of each value only, so wrapping is harmless there. A product M(x, c) is
+// exact as long as x itself fits 16 bits: with c = 256 q + r, r in
+// -128..127, floor(x c / 256) = q x + floor(x r / 256), and the second term
+// is the high half of x times (r << 8). The values that are multiplied are
+// sums of at most four butterfly inputs with signs (i2 - i6, i1 + i7 - i5 - i3,
+// i5 - i3 + i1 - i7, i1 - i7, i5 - i3), never involving inputs 0 and 4.
+// Column pass: they are bounded by the sum of |coefficient x multiplier|
+// over the block. Row pass: its inputs are column outputs; output r of the
+// column butterfly is sum_k a(r, k) i_k minus the rounding of its five
+// products, with |a(r, k)| <= g(k) and a rounding total below 5
+// (InverseDctBoundWeights), so |column output| <= sum_k g(k) |i_k| + 5, and
+// columns 0 and 4 never reach a row-pass product. Hence with
+//   V = sum over the block of |coefficient| x weight   (weights >= m x g)
+// every multiplied value of both passes is at most V + 20; a pair runs in
+// 16 bits when V + 20 <= 32767 for both blocks, else each block takes the
+// 32-bit form. In the 32-bit form nothing wraps for such blocks either, so
+// both compute the exact values modulo 2^16.
+namespace {
+
+constexpr int kPairBound = 32767 - 20;
+
+struct Avx2Lanes16 {
+    using Reg = __m256i;
+    static Reg Add(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
+    static Reg Sub(Reg a, Reg b) { return _mm256_sub_epi16(a, b); }
+    static Reg Mul(Reg x, int32_t c) {
+        const int32_t q = (c + 128) >> 8;  // arithmetic: rounds -541 / 256 down to -3
+        const int32_t r = c - 256 * q;     // -128..127
+        return _mm256_add_epi16(_mm256_mullo_epi16(x, _mm256_set1_epi16(static_cast<int16_t>(q))),
+                                _mm256_mulhi_epi16(x, _mm256_set1_epi16(static_cast<int16_t>(r * 256))));
+    }
+};
+
+// 8x8 transpose of 16-bit elements within each 128-bit half.
+inline void Transpose8x8Epi16(__m256i v[8]) {
+    const __m256i t0 = _mm256_unpacklo_epi16(v[0], v[1]);  // 00 10 01 11 02 12 03 13
+    const __m256i t1 = _mm256_unpackhi_epi16(v[0], v[1]);  // 04 14 05 15 06 16 07 17
+    const __m256i t2 = _mm256_unpacklo_epi16(v[2], v[3]);
+    const __m256i t3 = _mm256_unpackhi_epi16(v[2], v[3]);
+    const __m256i t4 = _mm256_unpacklo_epi16(v[4], v[5]);
+    const __m256i t5 = _mm256_unpackhi_epi16(v[4], v[5]);
+    const __m256i t6 = _mm256_unpacklo_epi16(v[6], v[7]);
+    const __m256i t7 = _mm256_unpackhi_epi16(v[6], v[7]);
+    const __m256i u0 = _mm256_unpacklo_epi32(t0, t2);  // 00 10 20 30 01 11 21 31
+    const __m256i u1 = _mm256_unpackhi_epi32(t0, t2);  // 02 .. 03 ..
+    const __m256i u2 = _mm256_unpacklo_epi32(t1, t3);  // 04 .. 05 ..
+    const __m256i u3 = _mm256_unpackhi_epi32(t1, t3);  // 06 .. 07 ..
+    const __m256i u4 = _mm256_unpacklo_epi32(t4, t6);  // 40 50 60 70 41 51 61 71
+    const __m256i u5 = _mm256_unpackhi_epi32(t4, t6);
+    const __m256i u6 = _mm256_unpacklo_epi32(t5, t7);
+    const __m256i u7 = _mm256_unpackhi_epi32(t5, t7);
+    v[0] = _mm256_unpacklo_epi64(u0, u4);
+    v[1] = _mm256_unpackhi_epi64(u0, u4);
+    v[2] = _mm256_unpacklo_epi64(u1, u5);
+    v[3] = _mm256_unpackhi_epi64(u1, u5);
+    v[4] = _mm256_unpacklo_epi64(u2, u6);
+    v[5] = _mm256_unpackhi_epi64(u2, u6);
+    v[6] = _mm256_unpacklo_epi64(u3, u7);
+    v[7] = _mm256_unpackhi_epi64(u3, u7);
+}
+
+inline __m256i LoadPair(const int16_t* a, const int16_t* b) {
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b), reinterpret_cast<const __m128i*>(a));
+}
+
+inline __m256i Broadcast(const uint16_t* row) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+}
+
+}  // namespace
+
+void InverseDctPairAvx2(const int16_t* coefficientsA, const int16_t* coefficientsB, const uint16_t* multipliers,
+                        const uint16_t* weights, const uint8_t* rangeLimit, uint8_t* samplesA, uint8_t* samplesB) {
+    // Dequantise modulo 2^16 and sum |coefficient| x weight: products as
+    // unsigned 32-bit values split into halves; any high half or a
+    // saturated sum of low halves above the bound sends the pair to the
+    // 32-bit form. (|-32768| is 32768 as an unsigned lane.)
+    __m256i v[8];
+    __m256i high = _mm256_setzero_si256(), total = _mm256_setzero_si256();
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; ++r) {
+        const __m256i c = LoadPair(coefficientsA + 8 * r, coefficientsB + 8 * r);
+        const __m256i w = Broadcast(weights + 8 * r);
+        v[r] = _mm256_mullo_epi16(c, Broadcast(multipliers + 8 * r));
+        const __m256i magnitude = _mm256_abs_epi16(c);
+        high = _mm256_or_si256(high, _mm256_mulhi_epu16(magnitude, w));
+        total = _mm256_adds_epu16(total, _mm256_mullo_epi16(magnitude, w));
+    }
+    // Sum the eight lanes of each half (saturating): every lane ends at
+    // most at its half's total, lane 0 at the total itself.
+    total = _mm256_adds_epu16(total, _mm256_srli_si256(total, 8));
+    total = _mm256_adds_epu16(total, _mm256_srli_si256(total, 4));
+    total = _mm256_adds_epu16(total, _mm256_srli_si256(total, 2));
+    const __m256i over = _mm256_or_si256(high, _mm256_subs_epu16(total, _mm256_set1_epi16(kPairBound)));
+    if (!_mm256_testz_si256(over, over)) {
+        InverseDctAvx2(coefficientsA, multipliers, rangeLimit, samplesA);
+        InverseDctAvx2(coefficientsB, multipliers, rangeLimit, samplesB);
+        return;
+    }
+    // Columns (lane j of v[r]: row r of column j), then rows (lane r of
+    // v[k]: element k of row r).
+    Butterfly<Avx2Lanes16>(v);
+    Transpose8x8Epi16(v);
+    Butterfly<Avx2Lanes16>(v);
+    // Bits 5-14 as a signed 10-bit number, plus 128; the pack clamps.
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k)
+        v[k] = _mm256_add_epi16(_mm256_srai_epi16(_mm256_slli_epi16(v[k], 1), 6), _mm256_set1_epi16(128));
+    // Back to row order: p[j] holds columns j and j + 4 (8 rows each) per
+    // half; three rounds of interleaving give rows 0-1, 2-3, 4-5, 6-7.
+    const __m256i p0 = _mm256_packus_epi16(v[0], v[4]), p1 = _mm256_packus_epi16(v[1], v[5]);
+    const __m256i p2 = _mm256_packus_epi16(v[2], v[6]), p3 = _mm256_packus_epi16(v[3], v[7]);
+    const __m256i c01 = _mm256_unpacklo_epi8(p0, p1), c45 = _mm256_unpackhi_epi8(p0, p1);  // (c0 c1), (c4 c5) per row
+    const __m256i c23 = _mm256_unpacklo_epi8(p2, p3), c67 = _mm256_unpackhi_epi8(p2, p3);
+    const __m256i left03 = _mm256_unpacklo_epi16(c01, c23), left47 = _mm256_unpackhi_epi16(c01, c23);
+    const __m256i right03 = _mm256_unpacklo_epi16(c45, c67), right47 = _mm256_unpackhi_epi16(c45, c67);
+    const __m256i rows01 = _mm256_unpacklo_epi32(left03, right03), rows23 = _mm256_unpackhi_epi32(left03, right03);
+    const __m256i rows45 = _mm256_unpacklo_epi32(left47, right47), rows67 = _mm256_unpackhi_epi32(left47, right47);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(samplesA), _mm256_permute2x128_si256(rows01, rows23, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(samplesA + 32), _mm256_permute2x128_si256(rows45, rows67, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(samplesB), _mm256_permute2x128_si256(rows01, rows23, 0x31));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(samplesB + 32), _mm256_permute2x128_si256(rows45, rows67, 0x31));
+}
+
 namespace {
 
 // pshufb masks that scatter 16 bytes of one channel into 48 bytes of B,G,R

@@ -101,6 +101,19 @@ void InverseDctPortable(const int16_t* coefficients, const uint16_t* multipliers
     }
 }
 
+void InverseDctBoundWeights(const uint16_t* multipliers, uint16_t* weights) {
+    // g(k) x 256, from the butterfly's flow graph taken as linear: the
+    // largest |factor| of input k over the eight outputs (input 7 reaches
+    // outputs 3 and 4 with 5.027...). Exact multiples of 1/256.
+    static const uint32_t kGain256[8] = {256, 256, 256, 302, 256, 452, 618, 1287};
+    for (int k = 0; k < 8; ++k)
+        for (int c = 0; c < 8; ++c) {
+            const bool unused = (k == 0 || k == 4) && (c == 0 || c == 4);
+            const uint32_t w = (multipliers[8 * k + c] * kGain256[k] + 255) >> 8;  // at most 9866
+            weights[8 * k + c] = static_cast<uint16_t>(unused ? 0 : w);
+        }
+}
+
 namespace {
 
 template <int BytesPerPixel>

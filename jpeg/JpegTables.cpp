@@ -3,6 +3,7 @@
 // in JpegTables.h.
 #include "jpeg/JpegDecoder.h"
 
+#include "jpeg/JpegKernels.h"
 #include "jpeg/JpegTables.h"
 
 namespace vt {
@@ -45,6 +46,8 @@ void CJpegDecoder::BuildQuantTables() {
     qualityScale = static_cast<uint16_t>(q < 50 ? 5000 / q : 200 - 2 * q);
     ScaleQuantTable(lumaQuant);
     ScaleQuantTable(chromaQuant);
+    InverseDctBoundWeights(lumaQuant, lumaWeights);
+    InverseDctBoundWeights(chromaQuant, chromaWeights);
 }
 
 // Scales Table K.1 by the quality (the IJG convention) and folds in the AAN

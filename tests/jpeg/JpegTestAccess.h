@@ -12,6 +12,7 @@ struct CJpegDecoderTestAccess {
     static uint16_t QualityScale(const vt::jpeg::CJpegDecoder& d) { return d.qualityScale; }
     static const uint16_t* LumaQuant(const vt::jpeg::CJpegDecoder& d) { return d.lumaQuant; }
     static const uint16_t* ChromaQuant(const vt::jpeg::CJpegDecoder& d) { return d.chromaQuant; }
+    static const uint16_t* LumaWeights(const vt::jpeg::CJpegDecoder& d) { return d.lumaWeights; }
     static int32_t BytesLeft(const vt::jpeg::CJpegDecoder& d) { return d.bytesLeft; }
     static int32_t DcPredY(const vt::jpeg::CJpegDecoder& d) { return d.dcPredY; }
 

@@ -33,6 +33,7 @@ struct Prepared {
 };
 
 using IdctFn = void (*)(const int16_t*, const uint16_t*, const uint8_t*, uint8_t*);
+using vt::jpeg::InverseDctPairFn;
 using ConvertFn = void (*)(const uint8_t*, const vt::jpeg::ColorTables&, uint8_t*, size_t);
 
 using ConvertAlphaFn = void (*)(const uint8_t*, const vt::jpeg::ColorTables&, const uint8_t*, size_t, uint8_t*, size_t);
@@ -40,6 +41,7 @@ using ConvertAlphaFn = void (*)(const uint8_t*, const vt::jpeg::ColorTables&, co
 struct Forms {
     const char* name;
     IdctFn idct;
+    InverseDctPairFn idctPair;
     ConvertFn convert16, convert24, convert32;
     ConvertAlphaFn convert32Alpha;
     ConvertFn Convert(int bpp) const { return bpp == 2 ? convert16 : bpp == 3 ? convert24 : convert32; }
@@ -47,16 +49,18 @@ struct Forms {
 
 // The portable form first (the reference), then every SIMD form that runs.
 std::vector<Forms> AllForms() {
-    std::vector<Forms> forms = {{"portable", vt::jpeg::InverseDctPortable, vt::jpeg::ConvertMcu16Portable,
+    std::vector<Forms> forms = {{"portable", vt::jpeg::InverseDctPortable,
+                                 vt::jpeg::InverseDctOneByOne<vt::jpeg::InverseDctPortable>, vt::jpeg::ConvertMcu16Portable,
                                  vt::jpeg::ConvertMcu24Portable, vt::jpeg::ConvertMcu32Portable, vt::jpeg::ConvertMcu32AlphaPortable}};
 #if VT_HAVE_SSE2
     if (vt::test::FormRuns(vt::test::kSse2Form))
-        forms.push_back({"sse2", vt::jpeg::InverseDctSse2, vt::jpeg::ConvertMcu16Sse2, vt::jpeg::ConvertMcu24Sse2,
+        forms.push_back({"sse2", vt::jpeg::InverseDctSse2, vt::jpeg::InverseDctOneByOne<vt::jpeg::InverseDctSse2>,
+                         vt::jpeg::ConvertMcu16Sse2, vt::jpeg::ConvertMcu24Sse2,
                          vt::jpeg::ConvertMcu32Sse2, vt::jpeg::ConvertMcu32AlphaSse2});
 #endif
 #if VT_HAVE_AVX2
     if (vt::test::FormRuns(vt::test::kAvx2Form))
-        forms.push_back({"avx2", vt::jpeg::InverseDctAvx2, vt::jpeg::ConvertMcu16Avx2, vt::jpeg::ConvertMcu24Avx2,
+        forms.push_back({"avx2", vt::jpeg::InverseDctAvx2, vt::jpeg::InverseDctPairAvx2, vt::jpeg::ConvertMcu16Avx2, vt::jpeg::ConvertMcu24Avx2,
                          vt::jpeg::ConvertMcu32Avx2, vt::jpeg::ConvertMcu32AlphaAvx2});
 #endif
     return forms;
@@ -104,8 +108,11 @@ TEST(InverseDct, FormsAgreeIncludingOverflow) {
     const auto forms = AllForms();
     if (forms.size() < 2) GTEST_SKIP() << "no SIMD form on this processor";
     std::mt19937 rng(99);
+    int16_t previous[64] = {};
+    uint8_t previousExpected[64];
     for (int quality : {0, 1, 50, 90, 100}) {
         Prepared p(quality);
+        forms[0].idct(previous, A::LumaQuant(p.d), vt::jpeg::kRangeLimit.entry, previousExpected);
         for (int trial = 0; trial < 3000; ++trial) {
             int16_t c[64] = {};
             const int kind = trial % 4;
@@ -124,8 +131,90 @@ TEST(InverseDct, FormsAgreeIncludingOverflow) {
                 ASSERT_EQ(0, std::memcmp(expected, got, 64))
                     << forms[f].name << " quality " << quality << " trial " << trial;
             }
+            // The pair forms, with this block and the previous trial's as
+            // the other one of the pair, in both places.
+            for (const Forms& f : forms) {
+                uint8_t first[64], second[64];
+                f.idctPair(c, previous, A::LumaQuant(p.d), A::LumaWeights(p.d), vt::jpeg::kRangeLimit.entry, first,
+                           second);
+                ASSERT_EQ(0, std::memcmp(expected, first, 64)) << f.name << " pair, quality " << quality << " trial " << trial;
+                ASSERT_EQ(0, std::memcmp(previousExpected, second, 64)) << f.name << " pair, second block, trial " << trial;
+                f.idctPair(previous, c, A::LumaQuant(p.d), A::LumaWeights(p.d), vt::jpeg::kRangeLimit.entry, first,
+                           second);
+                ASSERT_EQ(0, std::memcmp(previousExpected, first, 64)) << f.name << " pair, first block, trial " << trial;
+                ASSERT_EQ(0, std::memcmp(expected, second, 64)) << f.name << " pair, quality " << quality << " trial " << trial;
+            }
+            std::memcpy(previous, c, sizeof c);
+            std::memcpy(previousExpected, expected, sizeof expected);
         }
     }
+}
+
+// The AVX2 pair form computes in 16-bit lanes when the sum of
+// |coefficient| x bound weight leaves room (at most 32747). Blocks at that
+// edge, with their energy where the butterfly amplifies it most and signs
+// lined up so that the multiplied sums are largest, must still give the
+// 32-bit form's bytes, as must blocks just past it.
+TEST(InverseDct, PairFormsAgreeAtTheEdgeOfTheSixteenBitBound) {
+    const auto forms = AllForms();
+    std::mt19937 rng(2024);
+    // Signs of the factors with which inputs 0..7 reach output 3 (among
+    // them the largest, -5.03 for input 7), and of i1 + i7 - i5 - i3.
+    const int outputThreeSign[8] = {1, 1, -1, -1, 1, 1, -1, -1};
+    const int oddSumSign[8] = {1, 1, 1, -1, 1, -1, 1, 1};
+    int atEdge = 0;
+    for (int quality : {1, 25, 50, 75, 90, 100}) {
+        Prepared p(quality);
+        const uint16_t* weights = A::LumaWeights(p.d);
+        for (int trial = 0; trial < 4000; ++trial) {
+            const int kind = trial % 4;
+            const int column = 1 + static_cast<int>(rng() % 7);
+            int magnitude[64], sign[64];
+            for (int i = 0; i < 64; ++i) {
+                const int k = i / 8, col = i % 8;
+                const bool odd = (k & 1) && (col & 1);
+                switch (kind) {
+                    case 0:  // row 7, odd columns: the row pass's largest sum
+                        magnitude[i] = k == 7 && (col & 1) ? static_cast<int>(1 + rng() % 1000) : 0;
+                        break;
+                    case 1:  // odd rows of one column: the column pass's largest sum
+                        magnitude[i] = col == column && (k & 1) ? static_cast<int>(1 + rng() % 1000) : 0;
+                        break;
+                    case 2:  // mostly high rows and odd columns
+                        magnitude[i] = static_cast<int>(rng() % (k >= 5 || odd ? 4000 : 40));
+                        break;
+                    default:
+                        magnitude[i] = static_cast<int>(rng() % 1000);
+                }
+                sign[i] = kind == 1 ? oddSumSign[k] : kind == 3 ? ((rng() & 1) ? 1 : -1)
+                                                                 : outputThreeSign[k] * oddSumSign[col];
+            }
+            int64_t sum = 0;
+            for (int i = 0; i < 64; ++i) sum += static_cast<int64_t>(magnitude[i]) * weights[i];
+            if (sum == 0) continue;
+            // Scale to just below the bound, or (one time in four) just past it.
+            const bool past = rng() % 4 == 0;
+            const int64_t target = past ? 32748 + rng() % 200 : 32747 - rng() % 100;
+            int16_t c[2][64];
+            int64_t scaled = 0;
+            for (int i = 0; i < 64; ++i) {
+                const int64_t m = magnitude[i] * target / sum;
+                c[0][i] = static_cast<int16_t>(sign[i] * m);
+                c[1][i] = static_cast<int16_t>(-sign[i] * m);
+                scaled += m * weights[i];
+            }
+            atEdge += scaled > 32747 - 2000 && scaled <= 32747;
+            uint8_t expected[2][64];
+            for (int b = 0; b < 2; ++b) forms[0].idct(c[b], A::LumaQuant(p.d), vt::jpeg::kRangeLimit.entry, expected[b]);
+            for (const Forms& f : forms) {
+                uint8_t got[2][64];
+                f.idctPair(c[0], c[1], A::LumaQuant(p.d), weights, vt::jpeg::kRangeLimit.entry, got[0], got[1]);
+                ASSERT_EQ(0, std::memcmp(expected, got, sizeof got))
+                    << f.name << " quality " << quality << " trial " << trial << " sum " << scaled;
+            }
+        }
+    }
+    EXPECT_GT(atEdge, 5000);
 }
 
 std::vector<uint8_t> Samples(int y, int cb, int cr) {
