@@ -7,7 +7,8 @@
 # builds nothing. Always OpenJPEG (linked into Wavedec.dll; its encoder also
 # makes the tests' code streams) and stb's headers (the tests' photo loader);
 # with `image` also libjpeg-turbo and libpng, which the tests' JPEG oracle,
-# the payload builders and the veltrane tool use.
+# the payload builders and the veltrane tool use, and CLI11's headers (the
+# tool's command line).
 set -euo pipefail
 arch=$1
 deps=$(realpath -m "$2")
@@ -85,6 +86,14 @@ if [ ! -f "$prefix/.stb.done" ]; then
 fi
 
 if [ "$image" = image ]; then
+  # CLI11 is headers alone: Debian's, with its CMake package file (which finds
+  # them relative to itself), copied into the prefix.
+  if [ ! -f "$prefix/.cli11.done" ]; then
+    mkdir -p "$prefix/include" "$prefix/share/cmake"
+    cp -r /usr/include/CLI "$prefix/include/"
+    cp -r /usr/share/cmake/CLI11 "$prefix/share/cmake/"
+    touch "$prefix/.cli11.done"
+  fi
   build libjpeg-turbo "$(source_of libjpeg-turbo libjpeg-turbo)" \
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=ON -DWITH_JAVA=OFF
   build libpng "$(source_of libpng1.6 libpng1.6)" \

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Veltrane.dll, Orvanel.dll and Wavedec.dll for 64- and 32-bit x86
-# Windows with Debian's MinGW-w64 cross compilers, checks both architectures'
-# export tables, and runs the x86_64 test suite under Wine (wine64) from ctest.
+# Windows with Debian's MinGW-w64 cross compilers (and for x86_64 the veltrane
+# tool), checks both architectures' export tables, and runs the x86_64 test
+# suite, the tool's Windows cases included, under Wine (wine64) from ctest.
 # The i686 build is the libraries alone: 32-bit Windows programs need 32-bit
 # emulation, which these machines' kernels leave off, so its tests cannot run.
 #
@@ -49,6 +50,7 @@ done
 # stopped at the end.
 export WINEPREFIX=$top/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
+"$wineserver" -k 2>/dev/null || true  # one left behind by an interrupted run would refuse -p
 "$wineserver" -p
 trap '"$wineserver" -k || true' EXIT
 "$wine" cmd /c exit 0 >/dev/null 2>&1 || true  # creates the prefix once, before the tests race to

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Tests of the veltrane command-line tool, one case per invocation:
-#   cli_test.sh CASE VELTRANE WORKDIR CONTENTDIR
+#   cli_test.sh CASE VELTRANE WORKDIR CONTENTDIR [EMULATOR]
 # The "samples" case writes the sample pyramids that the other cases read
-# (a CTest fixture); every case works in WORKDIR/CASE.
+# (a CTest fixture); every case works in WORKDIR/CASE. A tool built for
+# another system (Windows) runs under EMULATOR (wine64).
 set -uo pipefail
 
 case_name=$1
 VT=$2
 WORK=$3
 CONTENT=$4
+if [ -n "${5:-}" ]; then
+  emulator=$5 tool=$2
+  run_emulated() { "$emulator" "$tool" "$@"; }
+  VT=run_emulated
+fi
 SAMPLES=$WORK/samples
 DIR=$WORK/$case_name
 rm -rf "$DIR"
@@ -30,6 +36,7 @@ run() {
   shift
   "$@" >out.txt 2>err.txt
   local rc=$?
+  sed -i 's/\r$//' out.txt err.txt  # Windows ends its lines in CR LF
   if [ "$rc" -ne "$expected" ]; then
     fail "exit $rc (expected $expected): $*"
     sed 's/^/  stdout: /' out.txt | head -20 >&2
