@@ -51,6 +51,15 @@ inline uint64_t Dxt5AlphaBlock(uint32_t low, uint32_t high, uint64_t field) {
     return (high >> 24) | ((low >> 24) << 8) | ((field & 0xFFFFFFFFFFFFull) << 16);
 }
 
+// A block whose 16 alphas are equal (the alpha endpoints are equal only
+// then: any range of 2 or more keeps them apart) has all seven thresholds at
+// that alpha, every pixel at or below all of them, so index 1 everywhere.
+// Opaque planes and no-data masks are mostly such blocks, so the encoders
+// test for them and skip the alpha steps.
+constexpr uint64_t kUniformAlphaField = 0x249249249249ull;
+
+inline bool UniformAlpha(uint32_t low, uint32_t high) { return (low >> 24) == (high >> 24); }
+
 // Whole blocks from the steps above, each 8 bytes written with one store:
 // DXT1 = color0 (high endpoint), color1 (low), index word; DXT5 = alpha0,
 // alpha1, alpha index field, then the DXT1 block of the same bounds.
@@ -68,7 +77,8 @@ inline void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) {
     uint32_t low, high;
     __m128i endpoints;
     ColorAlphaBoundsSse2(block, low, high, endpoints);
-    StoreU64(out, Dxt5AlphaBlock(low, high, AlphaIndexFieldSimd<Steps>(block, endpoints)));
+    const uint64_t field = UniformAlpha(low, high) ? kUniformAlphaField : AlphaIndexFieldSimd<Steps>(block, endpoints);
+    StoreU64(out, Dxt5AlphaBlock(low, high, field));
     StoreU64(out + 8, Dxt1ColorBlock(low, high, Steps::ColorIndexWord(block, endpoints)));
 }
 

@@ -130,13 +130,19 @@ VT_DXT_ALWAYS_INLINE void EncodePairAvx2(const uint8_t* topLeft, size_t stride, 
     const uint32_t lowA = static_cast<uint32_t>(endsA), highA = static_cast<uint32_t>(endsA >> 32);
     const uint32_t lowB = static_cast<uint32_t>(endsB), highB = static_cast<uint32_t>(endsB >> 32);
     if (kDxt5) {
-        __m256i lo, hi;
-        SpreadAlphaEndpointsLanes<L>(_mm256_srli_epi32(endpoints, 24), lo, hi);
-        const __m256i count = CountAtOrBelowLanes<L>(BlockAlphasLanes<L>(rows), AlphaThresholdsLanes<L>(lo, hi));
-        const __m256i field = AlphaFieldLanes<L>(PackIndexPairsLanes<L>(IndexFromCountLanes<L>(count)));
-        StoreU64(out, Dxt5AlphaBlock(lowA, highA, Low64(_mm256_castsi256_si128(field))));
+        uint64_t fieldA = kUniformAlphaField, fieldB = kUniformAlphaField;
+        if (!UniformAlpha(lowA, highA) || !UniformAlpha(lowB, highB)) {
+            __m256i lo, hi;
+            SpreadAlphaEndpointsLanes<L>(_mm256_srli_epi32(endpoints, 24), lo, hi);
+            const __m256i count =
+                CountAtOrBelowLanes<L>(BlockAlphasLanes<L>(rows), AlphaThresholdsLanes<L>(lo, hi));
+            const __m256i field = AlphaFieldLanes<L>(PackIndexPairsLanes<L>(IndexFromCountLanes<L>(count)));
+            fieldA = Low64(_mm256_castsi256_si128(field));
+            fieldB = Low64(_mm256_extracti128_si256(field, 1));
+        }
+        StoreU64(out, Dxt5AlphaBlock(lowA, highA, fieldA));
         StoreU64(out + 8, Dxt1ColorBlock(lowA, highA, wordA));
-        StoreU64(out + 16, Dxt5AlphaBlock(lowB, highB, Low64(_mm256_extracti128_si256(field, 1))));
+        StoreU64(out + 16, Dxt5AlphaBlock(lowB, highB, fieldB));
         StoreU64(out + 24, Dxt1ColorBlock(lowB, highB, wordB));
     } else {
         StoreU64(out, Dxt1ColorBlock(lowA, highA, wordA));
