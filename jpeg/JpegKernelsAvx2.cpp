@@ -319,30 +319,63 @@ inline void StoreRows16(const TwoRows& p, uint8_t* upper, uint8_t* lower) {
     }
 }
 
+// The shared chroma arithmetic on both 128-bit halves: two chroma rows.
+struct Avx2ChromaLanes {
+    using Reg = __m256i;
+    struct Offsets {
+        Reg blue, green, red;
+    };
+    static Reg UnpackloEpi16(Reg a, Reg b) { return _mm256_unpacklo_epi16(a, b); }
+    static Reg UnpackhiEpi16(Reg a, Reg b) { return _mm256_unpackhi_epi16(a, b); }
+    static Reg MaddEpi16(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }
+    static Reg AddEpi32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
+    static Reg SraiEpi32By16(Reg a) { return _mm256_srai_epi32(a, 16); }
+    static Reg PacksEpi32(Reg a, Reg b) { return _mm256_packs_epi32(a, b); }
+    static Reg AddEpi16(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
+    static Reg SubEpi16(Reg a, Reg b) { return _mm256_sub_epi16(a, b); }
+    static Reg Set1Epi16(int16_t v) { return _mm256_set1_epi16(v); }
+    static Reg Set1Epi32(int32_t v) { return _mm256_set1_epi32(v); }
+    static Reg Zero() { return _mm256_setzero_si256(); }
+};
+
+// Chroma rows j and j + 1: the low halves hold row j's offsets.
+inline Avx2ChromaLanes::Offsets ComputeChromaOffsets2(const uint8_t* cb, const uint8_t* cr) {
+    const __m256i bias = _mm256_set1_epi16(128);
+    const __m256i xb = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb))), bias);
+    const __m256i xr = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr))), bias);
+    return ChromaOffsetsFromCentred<Avx2ChromaLanes>(xb, xr);
+}
+
 template <int BytesPerPixel>
 inline void ConvertMcuAvx2(const uint8_t* samples, uint8_t* pixels, size_t stride, const uint8_t* alpha = nullptr,
                            size_t alphaStride = 0) {
+    for (int j2 = 0; j2 < 8; j2 += 2) {
+        const Avx2ChromaLanes::Offsets both = ComputeChromaOffsets2(samples + 256 + 8 * j2, samples + 320 + 8 * j2);
 #pragma GCC unroll 2
-    for (int j = 0; j < 8; ++j) {
-        const ChromaOffsets o = ComputeChromaOffsets(samples + 256 + 8 * j, samples + 320 + 8 * j);
-        const int r = 2 * j;
-        const uint8_t* luma = samples + 128 * (r >> 3) + 8 * (r & 7);
-        const __m256i upper = LoadLuma(luma), lower = LoadLuma(luma + 8);
-        TwoRows p;
-        p.b = Channel(upper, lower, Spread(o.blue));
-        p.g = Channel(upper, lower, Spread(o.green));
-        p.r = Channel(upper, lower, Spread(o.red));
-        uint8_t* out = pixels + static_cast<size_t>(r) * stride;
-        if (BytesPerPixel == 4) {
-            const __m256i a =
-                alpha ? _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(alpha + static_cast<size_t>(r + 1) * alphaStride),
-                                            reinterpret_cast<const __m128i*>(alpha + static_cast<size_t>(r) * alphaStride))
-                      : _mm256_set1_epi8(-1);
-            StoreRows32(p, a, out, out + stride);
-        } else if (BytesPerPixel == 3) {
-            StoreRows24(p, out, out + stride);
-        } else {
-            StoreRows16(p, out, out + stride);
+        for (int half = 0; half < 2; ++half) {
+            const auto pick = [half](__m256i v) {
+                return half ? _mm256_extracti128_si256(v, 1) : _mm256_castsi256_si128(v);
+            };
+            const int r = 2 * (j2 + half);
+            const uint8_t* luma = samples + 128 * (r >> 3) + 8 * (r & 7);
+            const __m256i upper = LoadLuma(luma), lower = LoadLuma(luma + 8);
+            TwoRows p;
+            p.b = Channel(upper, lower, Spread(pick(both.blue)));
+            p.g = Channel(upper, lower, Spread(pick(both.green)));
+            p.r = Channel(upper, lower, Spread(pick(both.red)));
+            uint8_t* out = pixels + static_cast<size_t>(r) * stride;
+            if (BytesPerPixel == 4) {
+                const __m256i a =
+                    alpha ? _mm256_loadu2_m128i(
+                                reinterpret_cast<const __m128i*>(alpha + static_cast<size_t>(r + 1) * alphaStride),
+                                reinterpret_cast<const __m128i*>(alpha + static_cast<size_t>(r) * alphaStride))
+                          : _mm256_set1_epi8(-1);
+                StoreRows32(p, a, out, out + stride);
+            } else if (BytesPerPixel == 3) {
+                StoreRows24(p, out, out + stride);
+            } else {
+                StoreRows16(p, out, out + stride);
+            }
         }
     }
 }

@@ -59,8 +59,10 @@ inline void Butterfly(typename Lanes::Reg v[8]) {
 }
 
 // ---------------------------------------------------------------------------
-// Color conversion: the chroma offsets, in 128-bit registers (SSE2
-// instructions only, so that both forms share them).
+// Color conversion: the chroma offsets. Templates take the form's 16-bit
+// lane operations as a struct (ChromaLanes): Reg, and the SSE2
+// instructions of the same names, on 128-bit registers (one chroma row of
+// eight samples) or on each 128-bit half of an AVX2 register (two rows).
 //
 // Color offsets of eight chroma sample pairs, computed with the same
 // integers as the decoder's tables (multipliers split so that every factor
@@ -68,30 +70,55 @@ inline void Butterfly(typename Lanes::Reg v[8]) {
 //   116130 x + 32768 = 131072 x + (-14942 x + 2 * 16384)
 //    91881 x + 32768 =  65536 x + ( 26345 x + 2 * 16384)
 //   -22554 b + 32768 - 46802 r = -65536 r + (-22554 b + 18734 r) + 32768
-struct ChromaOffsets {
-    __m128i blue, green, red;  // 8 x int16
-};
-
-inline __m128i MaddShift16(__m128i a, __m128i b, __m128i factors, __m128i add) {
-    const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), factors), add);
-    const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), factors), add);
-    return _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+template <class L>
+inline typename L::Reg MaddShift16(typename L::Reg a, typename L::Reg b, typename L::Reg factors,
+                                   typename L::Reg add) {
+    const auto lo = L::AddEpi32(L::MaddEpi16(L::UnpackloEpi16(a, b), factors), add);
+    const auto hi = L::AddEpi32(L::MaddEpi16(L::UnpackhiEpi16(a, b), factors), add);
+    return L::PacksEpi32(L::SraiEpi32By16(lo), L::SraiEpi32By16(hi));
 }
 
+// xb, xr: Cb - 128 and Cr - 128 as 16-bit lanes.
+template <class L>
+inline typename L::Offsets ChromaOffsetsFromCentred(typename L::Reg xb, typename L::Reg xr) {
+    const auto two = L::Set1Epi16(2);
+    const auto none = L::Zero();
+    typename L::Offsets o;
+    o.blue = L::AddEpi16(L::AddEpi16(xb, xb),
+                         MaddShift16<L>(xb, two, L::Set1Epi32((16384 << 16) | (-14942 & 0xFFFF)), none));
+    o.red = L::AddEpi16(xr, MaddShift16<L>(xr, two, L::Set1Epi32((16384 << 16) | 26345), none));
+    o.green = L::SubEpi16(MaddShift16<L>(xb, xr, L::Set1Epi32((18734 << 16) | (-22554 & 0xFFFF)), L::Set1Epi32(32768)),
+                          xr);
+    return o;
+}
+
+struct Sse2ChromaLanes {
+    using Reg = __m128i;
+    struct Offsets {
+        Reg blue, green, red;
+    };
+    static Reg UnpackloEpi16(Reg a, Reg b) { return _mm_unpacklo_epi16(a, b); }
+    static Reg UnpackhiEpi16(Reg a, Reg b) { return _mm_unpackhi_epi16(a, b); }
+    static Reg MaddEpi16(Reg a, Reg b) { return _mm_madd_epi16(a, b); }
+    static Reg AddEpi32(Reg a, Reg b) { return _mm_add_epi32(a, b); }
+    static Reg SraiEpi32By16(Reg a) { return _mm_srai_epi32(a, 16); }
+    static Reg PacksEpi32(Reg a, Reg b) { return _mm_packs_epi32(a, b); }
+    static Reg AddEpi16(Reg a, Reg b) { return _mm_add_epi16(a, b); }
+    static Reg SubEpi16(Reg a, Reg b) { return _mm_sub_epi16(a, b); }
+    static Reg Set1Epi16(int16_t v) { return _mm_set1_epi16(v); }
+    static Reg Set1Epi32(int32_t v) { return _mm_set1_epi32(v); }
+    static Reg Zero() { return _mm_setzero_si128(); }
+};
+
+using ChromaOffsets = Sse2ChromaLanes::Offsets;
+
+// The offsets of one chroma row (eight Cb and eight Cr samples).
 inline ChromaOffsets ComputeChromaOffsets(const uint8_t* cb, const uint8_t* cr) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i bias = _mm_set1_epi16(128);
     const __m128i xb = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb)), zero), bias);
     const __m128i xr = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr)), zero), bias);
-    const __m128i two = _mm_set1_epi16(2);
-    const __m128i none = _mm_setzero_si128();
-    ChromaOffsets o;
-    o.blue = _mm_add_epi16(_mm_slli_epi16(xb, 1),
-                           MaddShift16(xb, two, _mm_set1_epi32((16384 << 16) | (-14942 & 0xFFFF)), none));
-    o.red = _mm_add_epi16(xr, MaddShift16(xr, two, _mm_set1_epi32((16384 << 16) | 26345), none));
-    o.green = _mm_sub_epi16(
-        MaddShift16(xb, xr, _mm_set1_epi32((18734 << 16) | (-22554 & 0xFFFF)), _mm_set1_epi32(32768)), xr);
-    return o;
+    return ChromaOffsetsFromCentred<Sse2ChromaLanes>(xb, xr);
 }
 
 }  // namespace
