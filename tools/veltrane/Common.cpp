@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <sstream>
 
 #include "PyramidWriter.h"
@@ -124,6 +125,9 @@ void Pyramid::ReadHeaderAndIndex() {
     // The file holds the whole index (checked above), so it takes at most
     // the file's size in memory; one sequential read goes at the disk's
     // speed, and commands that walk every entry read nothing more.
+    if (indexEntries_ > std::numeric_limits<size_t>::max() / 12)  // a 32-bit program
+        Fail(kExitFinding, path + ": the tile index of " + std::to_string(indexEntries_) +
+                               " entries is too large for this program's memory");
     index_.resize(static_cast<size_t>(indexEntries_ * 12));
     if (std::fread(index_.data(), 1, index_.size(), file.get()) != index_.size())
         Fail(kExitFinding, path + ": cannot read the tile index: " +
