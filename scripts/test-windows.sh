@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds Veltrane.dll, Orvanel.dll and Wavedec.dll for 64- and 32-bit x86
-# Windows with Debian's MinGW-w64 cross compilers (and for x86_64 the veltrane
-# tool), checks both architectures' export tables, and runs the x86_64 test
+# Windows with Debian's MinGW-w64 cross compilers, and the veltrane tool for
+# both, checks both architectures' export tables, and runs the x86_64 test
 # suite, the tool's Windows cases included, under Wine (wine64) from ctest.
-# The i686 build is the libraries alone: 32-bit Windows programs need 32-bit
-# emulation, which these machines' kernels leave off, so its tests cannot run.
+# The i686 build is the libraries and the tool without tests: 32-bit Windows
+# programs need 32-bit emulation, which these machines' kernels leave off, so
+# its tests cannot run.
 #
 # Everything goes into build-windows/: deps/ (OpenJPEG, libjpeg-turbo,
 # libpng built from Debian's sources; kept between runs), x86_64/ and i686/
@@ -19,7 +20,7 @@ top=$PWD/build-windows
 bash scripts/install-deps.sh g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 \
   ninja-build googletest dpkg-dev
 bash scripts/build-windows-deps.sh x86_64 "$top/deps" image
-bash scripts/build-windows-deps.sh i686 "$top/deps"
+bash scripts/build-windows-deps.sh i686 "$top/deps" image
 
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
@@ -34,8 +35,8 @@ configure() {
 # x86_64: the libraries and the test suite, each test run by wine64.
 configure x86_64 -DCMAKE_CROSSCOMPILING_EMULATOR="$wine"
 cmake --build "$top/x86_64" -j"$(nproc)"
-# i686: the libraries alone.
-configure i686 -DVELTRANE_BUILD_TESTS=OFF -DVELTRANE_BUILD_TOOLS=OFF
+# i686: the libraries and the tool.
+configure i686 -DVELTRANE_BUILD_TESTS=OFF
 cmake --build "$top/i686" -j"$(nproc)"
 
 # Export tables of both architectures: every name exactly as declared.
