@@ -77,7 +77,11 @@ private:
     static void FillBitBuffer(BitReader& bits);
     static int GetBits(BitReader& bits, int n);
     static int DecodeHuffman(BitReader& bits, const DerivedHuffmanTable& table);
-    static int DecodeHuffmanSlow(BitReader& bits, const DerivedHuffmanTable& table, int firstLength);
+    struct SlowSymbol {
+        BitReader bits;
+        int symbol;
+    };
+    static SlowSymbol DecodeHuffmanSlow(BitReader bits, const DerivedHuffmanTable& table, int firstLength);
     static int ExtendSign(int size, int bits);
     static AcStep DecodeAcSymbol(BitReader& bits, int16_t* coefficients, uint32_t& last,
                                  const DerivedHuffmanTable& acTable, const FastLookupTable& fastAc);

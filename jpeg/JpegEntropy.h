@@ -59,15 +59,19 @@ inline int CJpegDecoder::GetBits(BitReader& bits, int n) {
 // Code-length search (T.81 F.2.2.3 DECODE), starting with a code of
 // `firstLength` bits. A pattern that is no code within 16 bits decodes as
 // symbol 0.
-inline int CJpegDecoder::DecodeHuffmanSlow(BitReader& bits, const DerivedHuffmanTable& table, int firstLength) {
+// The reader goes in and comes back by value: were its address passed to
+// this rarely taken (and so not inlined) path, the block decoder could no
+// longer keep the reader in registers.
+inline CJpegDecoder::SlowSymbol CJpegDecoder::DecodeHuffmanSlow(BitReader bits, const DerivedHuffmanTable& table,
+                                                                int firstLength) {
     int l = firstLength;
     int code = GetBits(bits, l);
     while (code > table.maxCode[l]) {
         code = (code << 1) | GetBits(bits, 1);
         ++l;
     }
-    if (l > 16) return 0;
-    return table.symbols[(table.valueOffset[l] + code - table.minCode[l]) & 0xFF];
+    if (l > 16) return {bits, 0};
+    return {bits, table.symbols[(table.valueOffset[l] + code - table.minCode[l]) & 0xFF]};
 }
 
 // One symbol: codes of up to 8 bits through the lookahead, longer ones by
@@ -82,7 +86,9 @@ inline int CJpegDecoder::DecodeHuffman(BitReader& bits, const DerivedHuffmanTabl
         bits.count -= length;
         return table.lookSymbol[look];
     }
-    return DecodeHuffmanSlow(bits, table, 9);
+    const SlowSymbol slow = DecodeHuffmanSlow(bits, table, 9);
+    bits = slow.bits;
+    return slow.symbol;
 }
 
 // Without a branch: the sign of a difference is as good as random.
@@ -156,7 +162,9 @@ __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitRea
         bits.count -= static_cast<int32_t>(entry & 31);
         symbol = (entry >> 8) & 0xFF;
     } else {
-        symbol = DecodeHuffmanSlow(bits, acTable, kFastBits + 1);
+        const SlowSymbol slow = DecodeHuffmanSlow(bits, acTable, kFastBits + 1);
+        bits = slow.bits;
+        symbol = slow.symbol;
     }
     const int run = symbol >> 4;
     const int size = symbol & 15;
