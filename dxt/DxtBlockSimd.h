@@ -1,8 +1,7 @@
-// Block steps and whole blocks of the DXT encoder's SIMD form, written once
-// for both of its variants: each template takes the variant's steps as a
-// struct (Sse2Steps in DxtBlockSse2.h, Avx2Steps in DxtEncoderAvx2.cpp) and
-// is instantiated in that variant's own file, so one body serves both and
-// the two cannot drift apart.
+// Whole blocks of the DXT encoder's SIMD form, one at a time, from the
+// steps of DxtBlockSse2.h on 128-bit registers. Both variants use them: the
+// SSE2 one for every block, the AVX2 one (built with its own instruction
+// set) for the blocks it cannot encode in pairs.
 #ifndef VELTRANE_DXT_BLOCK_SIMD_H
 #define VELTRANE_DXT_BLOCK_SIMD_H
 
@@ -31,17 +30,15 @@ VT_DXT_ALWAYS_INLINE typename L::Reg AlphaThresholdsLanes(typename L::Reg lo, ty
 
 // The 48-bit alpha index field (in the low bits of the result) from the
 // endpoints register, straight from the bounds step (alpha1 in byte 3,
-// alpha0 in byte 7). Steps::SpreadAlphaEndpoints puts alpha1 and alpha0 into
-// every 16-bit lane of `lo` and `hi`.
-template <class Steps>
+// alpha0 in byte 7).
 VT_DXT_ALWAYS_INLINE uint64_t AlphaIndexFieldSimd(const uint8_t* block, __m128i endpoints) {
     __m128i lo, hi;
-    Steps::SpreadAlphaEndpoints(_mm_srli_epi32(endpoints, 24), lo, hi);  // dwords: alpha1, alpha0, ...
+    SpreadAlphaEndpointsLanes<Lanes128>(_mm_srli_epi32(endpoints, 24), lo, hi);  // dwords: alpha1, alpha0, ...
     __m128i rows[4];
     LoadBlockRows(block, rows);
     const __m128i count =
-        Steps::CountAtOrBelow(BlockAlphasLanes<Lanes128>(rows), AlphaThresholdsLanes<Lanes128>(lo, hi));
-    const __m128i field = AlphaFieldLanes<Lanes128>(Steps::PackIndexPairs(Steps::IndexFromCount(count)));
+        CountAtOrBelowLanes<Lanes128>(BlockAlphasLanes<Lanes128>(rows), AlphaThresholdsLanes<Lanes128>(lo, hi));
+    const __m128i field = AlphaFieldLanes<Lanes128>(PackIndexPairsLanes<Lanes128>(IndexFromCountLanes<Lanes128>(count)));
     return Low64(field) & 0xFFFFFFFFFFFFull;
 }
 
@@ -63,30 +60,27 @@ inline bool UniformAlpha(uint32_t low, uint32_t high) { return (low >> 24) == (h
 // Whole blocks from the steps above, each 8 bytes written with one store:
 // DXT1 = color0 (high endpoint), color1 (low), index word; DXT5 = alpha0,
 // alpha1, alpha index field, then the DXT1 block of the same bounds.
-// Steps::ColorIndexWord(block, endpoints) is the variant's color index step.
-template <class Steps>
 inline void EncodeDxt1BlockSimd(const uint8_t* block, uint8_t* out) {
     uint32_t low, high;
     __m128i endpoints;
     ColorAlphaBoundsSse2(block, low, high, endpoints);
-    StoreU64(out, Dxt1ColorBlock(low, high, Steps::ColorIndexWord(block, endpoints)));
+    StoreU64(out, Dxt1ColorBlock(low, high, ColorIndexWordSse2(block, endpoints)));
 }
 
-template <class Steps>
 inline void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) {
     uint32_t low, high;
     __m128i endpoints;
     ColorAlphaBoundsSse2(block, low, high, endpoints);
-    const uint64_t field = UniformAlpha(low, high) ? kUniformAlphaField : AlphaIndexFieldSimd<Steps>(block, endpoints);
+    const uint64_t field = UniformAlpha(low, high) ? kUniformAlphaField : AlphaIndexFieldSimd(block, endpoints);
     StoreU64(out, Dxt5AlphaBlock(low, high, field));
-    StoreU64(out + 8, Dxt1ColorBlock(low, high, Steps::ColorIndexWord(block, endpoints)));
+    StoreU64(out + 8, Dxt1ColorBlock(low, high, ColorIndexWordSse2(block, endpoints)));
 }
 
 // The SSE2 alpha step on its own, as the portable SelectAlphaIndices writes
 // it (for the step-level tests).
 inline int SelectAlphaIndicesSse2(const uint8_t* block, uint32_t alpha1, uint32_t alpha0, uint8_t* out) {
     const uint64_t field =
-        AlphaIndexFieldSimd<Sse2Steps>(block, EndpointsFromBits(alpha1 << 24, alpha0 << 24));
+        AlphaIndexFieldSimd(block, EndpointsFromBits(alpha1 << 24, alpha0 << 24));
     for (int i = 0; i < 6; ++i) out[i] = static_cast<uint8_t>(field >> (8 * i));
     return 6;
 }

@@ -1,8 +1,8 @@
 // Block steps of the DXT encoder's SIMD form, written once over the register
 // width (DxtLanes.h): with 128-bit registers they are the SSE2 variant's
 // steps for one block; the AVX2 variant runs the same steps on 256-bit
-// registers for two blocks side by side, and replaces a few one-block steps
-// with its own (DxtEncoderAvx2.cpp). DxtBlockSimd.h assembles whole blocks.
+// registers for two blocks side by side (DxtEncoderAvx2.cpp).
+// DxtBlockSimd.h assembles whole blocks one at a time.
 //
 // Each step gives the same bytes as its portable namesake in
 // DxtBlockPortable.h; the comments say where the arithmetic differs in form
@@ -275,23 +275,6 @@ VT_DXT_ALWAYS_INLINE void SpreadAlphaEndpointsLanes(typename L::Reg a1a0, typena
     lo = L::template Shuffle32<0>(L::template ShuffleLo16<0x00>(a1a0));
     hi = L::template Shuffle32<0>(L::template ShuffleLo16<0xAA>(a1a0));
 }
-
-// The steps that differ between the variants, SSE2 forms, as the templates
-// of DxtBlockSimd.h take them. The AVX2 variant has a struct of the same
-// shape (Avx2Steps, DxtEncoderAvx2.cpp).
-struct Sse2Steps {
-    static uint32_t ColorIndexWord(const uint8_t* block, __m128i endpoints) {
-        return ColorIndexWordSse2(block, endpoints);
-    }
-
-    static void SpreadAlphaEndpoints(__m128i a1a0, __m128i& lo, __m128i& hi) {
-        SpreadAlphaEndpointsLanes<Lanes128>(a1a0, lo, hi);
-    }
-
-    static __m128i CountAtOrBelow(__m128i alphas, __m128i t) { return CountAtOrBelowLanes<Lanes128>(alphas, t); }
-    static __m128i IndexFromCount(__m128i count) { return IndexFromCountLanes<Lanes128>(count); }
-    static __m128i PackIndexPairs(__m128i index) { return PackIndexPairsLanes<Lanes128>(index); }
-};
 
 }  // namespace
 }  // namespace dxt
