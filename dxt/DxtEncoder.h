@@ -27,6 +27,41 @@ int DxtMipChainBytes(int width, int height, DxtFormat format);
 int EncodeDxtMipChain(unsigned char* scratch, int width, int height, DxtFormat format, bool averageAlpha,
                       unsigned char* destination);
 
+enum class Form;  // DxtInternal.h
+
+// One DXT level, or a mip chain, whose full-size image arrives in strips of
+// rows from the top (a decoder's rows of MCUs): each strip is encoded while
+// it is still in the cache and, for a chain, averaged into the next level,
+// so the full-size image is never stored whole. Same bytes as
+// EncodeDxt1Image / EncodeDxt5Image, or EncodeDxtMipChain on the whole
+// image (a DXT5 chain averaging all four bytes; DXT1 blocks never look at
+// byte 3, so its chain is the same either way).
+class DxtStripEncoder {
+public:
+    // `nextLevel`: DxtNextLevelBytes(width, height) bytes for a chain, null
+    // for the one level. The form is chosen here, once for everything.
+    DxtStripEncoder(int width, int height, DxtFormat format, unsigned char* destination, unsigned char* nextLevel);
+    // The next `rows` rows: width x rows pixels of 4 bytes at `strip`. Every
+    // strip but the last has a multiple of 4 rows. A chain averages the
+    // strip in place, overwriting it.
+    void AddStrip(unsigned char* strip, int rows);
+    // Encodes the levels below the first; returns the bytes written in all.
+    int Finish();
+
+private:
+    int width_, height_;
+    bool dxt5_;
+    Form form_;
+    unsigned char* destination_;
+    unsigned char* nextLevel_;
+    long long offset_ = 0;
+    int nextRows_ = 0;  // rows of the next level written so far
+};
+
+// Bytes of the second level of a width x height chain (4 bytes a pixel);
+// 0 when the chain has one level (1 x 1).
+int DxtNextLevelBytes(int width, int height);
+
 // The MMX availability flag: 0 = portable forms, 1 = SIMD forms (of the
 // encoders and of the mip averaging). It is the SSE2 bit of the processor-
 // feature mask (cpu/CpuFeatures.h), probed once at load; DetectMmx() is the

@@ -63,38 +63,87 @@ int DxtMipChainBytes(int width, int height, DxtFormat format) {
     return static_cast<int>(total);
 }
 
-int EncodeDxtMipChain(unsigned char* scratch, int width, int height, DxtFormat format, bool averageAlpha,
-                      unsigned char* destination) {
-    if (width <= 0 || height <= 0) return 0;
-    const bool dxt5 = format == kDxt5;
-    // The form is chosen once for the whole chain, encoder and averaging
-    // alike.
-    const Form form = ChooseForm();
+namespace {
+
+void AverageMipLevel(Form form, uint8_t* pixels, int width, int height, bool averageAlpha) {
+    switch (form) {
+#if VT_HAVE_AVX2
+        case Form::kAvx2:
+            AverageMipLevelAvx2(pixels, width, height, averageAlpha);
+            return;
+#endif
+#if VT_HAVE_SSE2
+        case Form::kSse2:
+            AverageMipLevelSse2(pixels, width, height, averageAlpha);
+            return;
+#endif
+        default:
+            AverageMipLevelPortable(pixels, width, height, averageAlpha);
+            return;
+    }
+}
+
+int EncodeChain(Form form, unsigned char* scratch, int width, int height, bool dxt5, bool averageAlpha,
+                unsigned char* destination) {
     long long offset = 0;
     for (;;) {
         int written = 0;
         EncodeImage(form, scratch, destination + offset, width, height, dxt5, &written);
         offset += written;
         if (width == 1 && height == 1) break;
-        switch (form) {
-#if VT_HAVE_AVX2
-            case Form::kAvx2:
-                AverageMipLevelAvx2(scratch, width, height, averageAlpha);
-                break;
-#endif
-#if VT_HAVE_SSE2
-            case Form::kSse2:
-                AverageMipLevelSse2(scratch, width, height, averageAlpha);
-                break;
-#endif
-            default:
-                AverageMipLevelPortable(scratch, width, height, averageAlpha);
-                break;
-        }
+        AverageMipLevel(form, scratch, width, height, averageAlpha);
         width = NextMipSide(width);
         height = NextMipSide(height);
     }
     return static_cast<int>(offset);
+}
+
+}  // namespace
+
+int EncodeDxtMipChain(unsigned char* scratch, int width, int height, DxtFormat format, bool averageAlpha,
+                      unsigned char* destination) {
+    if (width <= 0 || height <= 0) return 0;
+    // The form is chosen once for the whole chain, encoder and averaging
+    // alike.
+    return EncodeChain(ChooseForm(), scratch, width, height, format == kDxt5, averageAlpha, destination);
+}
+
+int DxtNextLevelBytes(int width, int height) {
+    if (width <= 0 || height <= 0 || (width == 1 && height == 1)) return 0;
+    return NextMipSide(width) * NextMipSide(height) * 4;
+}
+
+DxtStripEncoder::DxtStripEncoder(int width, int height, DxtFormat format, unsigned char* destination,
+                                 unsigned char* nextLevel)
+    : width_(width), height_(height), dxt5_(format == kDxt5), form_(ChooseForm()),
+      destination_(destination), nextLevel_(DxtNextLevelBytes(width, height) > 0 ? nextLevel : nullptr) {}
+
+// Blocks never straddle two strips (every strip but the last has a multiple
+// of 4 rows), and the in-place averaging of a strip gives exactly the rows
+// the whole image's averaging gives for it: new row j of the strip comes
+// from its rows 2j and 2j + 1, the latter clamped to the strip's last row,
+// which is the image's last row wherever the clamp takes effect. A strip of
+// r rows gives r / 2 new rows (a one-row image gives its one row). Only the
+// byte 3 that a DXT1 chain leaves unaveraged lands elsewhere than in the
+// whole image's averaging, and DXT1 blocks never read it.
+void DxtStripEncoder::AddStrip(unsigned char* strip, int rows) {
+    int written = 0;
+    EncodeImage(form_, strip, destination_ + offset_, width_, rows, dxt5_, &written);
+    offset_ += written;
+    if (nextLevel_ == nullptr) return;
+    const int newRows = height_ == 1 ? 1 : rows / 2;
+    if (newRows == 0) return;
+    AverageMipLevel(form_, strip, width_, rows, dxt5_);
+    const std::size_t rowBytes = static_cast<std::size_t>(NextMipSide(width_)) * 4;
+    std::memcpy(nextLevel_ + static_cast<std::size_t>(nextRows_) * rowBytes, strip, newRows * rowBytes);
+    nextRows_ += newRows;
+}
+
+int DxtStripEncoder::Finish() {
+    if (nextLevel_ != nullptr)
+        offset_ += EncodeChain(form_, nextLevel_, NextMipSide(width_), NextMipSide(height_), dxt5_, dxt5_,
+                               destination_ + offset_);
+    return static_cast<int>(offset_);
 }
 
 }  // namespace dxt

@@ -61,7 +61,8 @@ inline void CJpegDecoder::DecodeMcu(uint8_t* pixels, size_t stride, const uint8_
 // copied, so rows keep exactly width pixels. Its alpha values likewise come
 // through a 16x16 buffer, so that no row of the plane is read past its end.
 template <class Kernels, int BytesPerPixel>
-bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* destination, const uint8_t* alpha) {
+bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* destination, const uint8_t* alpha,
+                               StripSink sink, void* context) {
     if (entropyData == nullptr || destination == nullptr) return false;
     const int mcuColumns = (width + 15) >> 4;
     const int mcuRows = (height + 15) >> 4;
@@ -72,10 +73,11 @@ bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* 
     for (int my = 0; my < mcuRows; ++my) {
         const int y0 = 16 * my;
         const int rows = y0 + 16 > height ? height - y0 : 16;
+        uint8_t* rowBase = sink ? destination : destination + static_cast<size_t>(y0) * rowStride;
         for (int mx = 0; mx < mcuColumns; ++mx) {
             const int x0 = 16 * mx;
             const int columns = x0 + 16 > width ? width - x0 : 16;
-            uint8_t* target = destination + static_cast<size_t>(y0) * rowStride + static_cast<size_t>(x0) * BytesPerPixel;
+            uint8_t* target = rowBase + static_cast<size_t>(x0) * BytesPerPixel;
             const uint8_t* mcuAlpha = alpha ? alpha + static_cast<size_t>(y0) * width + x0 : nullptr;
             if (rows == 16 && columns == 16) {
                 DecodeMcu<Kernels, BytesPerPixel>(target, rowStride, mcuAlpha, width);
@@ -92,6 +94,7 @@ bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* 
                 std::memcpy(target + static_cast<size_t>(r) * rowStride, edge + r * 16 * BytesPerPixel,
                             static_cast<size_t>(columns) * BytesPerPixel);
         }
+        if (sink) sink(context, destination, rows);
     }
     return true;
 }
@@ -100,16 +103,16 @@ bool CJpegDecoder::DecodeImage(const unsigned char* entropyData, unsigned char* 
 // has it, else SSE2, else portable.
 template <int BytesPerPixel>
 bool CJpegDecoder::DecodeImageAnyForm(const unsigned char* entropyData, unsigned char* destination,
-                                      const uint8_t* alpha) {
+                                      const uint8_t* alpha, StripSink sink, void* context) {
 #if VT_HAVE_AVX2
     if (vt::cpu::HasCpuFeature(vt::cpu::kCpuAvx2))
-        return DecodeImage<Avx2Kernels, BytesPerPixel>(entropyData, destination, alpha);
+        return DecodeImage<Avx2Kernels, BytesPerPixel>(entropyData, destination, alpha, sink, context);
 #endif
 #if VT_HAVE_SSE2
     if (vt::cpu::HasCpuFeature(vt::cpu::kCpuSse2))
-        return DecodeImage<Sse2Kernels, BytesPerPixel>(entropyData, destination, alpha);
+        return DecodeImage<Sse2Kernels, BytesPerPixel>(entropyData, destination, alpha, sink, context);
 #endif
-    return DecodeImage<PortableKernels, BytesPerPixel>(entropyData, destination, alpha);
+    return DecodeImage<PortableKernels, BytesPerPixel>(entropyData, destination, alpha, sink, context);
 }
 
 bool CJpegDecoder::DecodeImage16(const unsigned char* entropyData, unsigned char* destination) {
@@ -123,6 +126,12 @@ bool CJpegDecoder::DecodeImage24(const unsigned char* entropyData, unsigned char
 bool CJpegDecoder::DecodeImage32(const unsigned char* entropyData, unsigned char* destination,
                                  const unsigned char* alpha) {
     return DecodeImageAnyForm<4>(entropyData, destination, alpha);
+}
+
+bool CJpegDecoder::DecodeStrips32(const unsigned char* entropyData, unsigned char* strip, const unsigned char* alpha,
+                                  StripSink sink, void* context) {
+    if (sink == nullptr) return false;
+    return DecodeImageAnyForm<4>(entropyData, strip, alpha, sink, context);
 }
 
 }  // namespace jpeg

@@ -48,6 +48,15 @@ public:
     // each 32-bit pixel comes from it instead of being 255.
     bool DecodeImage32(const unsigned char* entropyData, unsigned char* destination,
                        const unsigned char* alpha = nullptr);
+    // The 32-bit pixels one MCU row at a time: each row of MCUs (16 pixel
+    // rows, fewer at the bottom) is decoded into `strip` (width x 16 pixels,
+    // row stride 4 x width) and handed to `sink` with its row count before
+    // the next one is decoded, so a consumer of the pixels (the DXT encoder)
+    // reads them while they are still in the cache and no whole image is
+    // ever stored. The sink may overwrite the strip.
+    using StripSink = void (*)(void* context, unsigned char* strip, int rows);
+    bool DecodeStrips32(const unsigned char* entropyData, unsigned char* strip, const unsigned char* alpha,
+                        StripSink sink, void* context);
 
 private:
     friend struct ::CJpegDecoderTestAccess;
@@ -97,10 +106,14 @@ private:
     void InverseDctPair(const int16_t* coefficients, const bool* hasAc, uint8_t* samples, int blockIndex);
     template <class Kernels, int BytesPerPixel>
     void DecodeMcu(uint8_t* pixels, size_t stride, const uint8_t* alpha, size_t alphaStride);
+    // Without a sink the MCU rows land at their places in `destination`
+    // (the whole image); with one, each in turn at its start (a strip).
     template <class Kernels, int BytesPerPixel>
-    bool DecodeImage(const unsigned char* entropyData, unsigned char* destination, const uint8_t* alpha);
+    bool DecodeImage(const unsigned char* entropyData, unsigned char* destination, const uint8_t* alpha,
+                     StripSink sink, void* context);
     template <int BytesPerPixel>
-    bool DecodeImageAnyForm(const unsigned char* entropyData, unsigned char* destination, const uint8_t* alpha);
+    bool DecodeImageAnyForm(const unsigned char* entropyData, unsigned char* destination, const uint8_t* alpha,
+                            StripSink sink = nullptr, void* context = nullptr);
 
     uint16_t quality;
     uint16_t qualityScale;

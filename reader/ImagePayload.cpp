@@ -15,19 +15,53 @@
 namespace vt {
 namespace image {
 
+namespace {
+
+// The alpha plane that `packed` inflates to, when there is one.
+Refusal InflateAlphaPlane(const unsigned char* packed, std::uint64_t packedLength, int width, int height,
+                          std::unique_ptr<unsigned char[]>& plane) {
+    if (packed == nullptr) return Refusal::kNone;
+    // UsableSize keeps the count within 2^28, so it fits the 32-bit size.
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (!CanInflateTo(packedLength, count)) return Refusal::kAlphaNotInflating;
+    plane.reset(NewScratch(count));
+    if (!plane) return Refusal::kScratchUnavailable;
+    if (!InflateExact(plane.get(), static_cast<std::uint32_t>(count), packed, packedLength))
+        return Refusal::kAlphaNotInflating;
+    return Refusal::kNone;
+}
+
+void EncodeStrip(void* encoder, unsigned char* strip, int rows) {
+    static_cast<dxt::DxtStripEncoder*>(encoder)->AddStrip(strip, rows);
+}
+
+}  // namespace
+
 Refusal DecodeWithAlpha(jpeg::CJpegDecoder& jpeg, const unsigned char* entropy, const unsigned char* packed,
                         std::uint64_t packedLength, int width, int height, unsigned char* pixels) {
     std::unique_ptr<unsigned char[]> plane;
-    if (packed != nullptr) {
-        // UsableSize keeps the count within 2^28, so it fits the 32-bit size.
-        const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-        if (!CanInflateTo(packedLength, count)) return Refusal::kAlphaNotInflating;
-        plane.reset(NewScratch(count));
-        if (!plane) return Refusal::kScratchUnavailable;
-        if (!InflateExact(plane.get(), static_cast<std::uint32_t>(count), packed, packedLength))
-            return Refusal::kAlphaNotInflating;
-    }
+    const Refusal r = InflateAlphaPlane(packed, packedLength, width, height, plane);
+    if (r != Refusal::kNone) return r;
     return jpeg.DecodeImage32(entropy, pixels, plane.get()) ? Refusal::kNone : Refusal::kColorStreamUndecodable;
+}
+
+Refusal DecodeToDxt(jpeg::CJpegDecoder& jpeg, const unsigned char* entropy, const unsigned char* packed,
+                    std::uint64_t packedLength, int width, int height, int type, unsigned char* destination) {
+    std::unique_ptr<unsigned char[]> plane;
+    const Refusal r = InflateAlphaPlane(packed, packedLength, width, height, plane);
+    if (r != Refusal::kNone) return r;
+    const dxt::DxtFormat format = type == OutputDXT5Mipmaps ? dxt::kDxt5 : dxt::kDxt1;
+    const bool chain = type != OutputDXT1;
+    std::unique_ptr<unsigned char[]> strip(NewScratch(static_cast<std::size_t>(width) * 16 * 4));
+    std::unique_ptr<unsigned char[]> next;
+    const int nextBytes = chain ? dxt::DxtNextLevelBytes(width, height) : 0;
+    if (nextBytes > 0) next.reset(NewScratch(static_cast<std::size_t>(nextBytes)));
+    if (!strip || (nextBytes > 0 && !next)) return Refusal::kScratchUnavailable;
+    dxt::DxtStripEncoder encoder(width, height, format, destination, next.get());
+    if (!jpeg.DecodeStrips32(entropy, strip.get(), plane.get(), EncodeStrip, &encoder))
+        return Refusal::kColorStreamUndecodable;
+    encoder.Finish();
+    return Refusal::kNone;
 }
 
 namespace {
@@ -101,16 +135,16 @@ Refusal DecodeAlphaPath(const Streams& s, CJpegDecoder& jpeg, int headerLength, 
     // image is allocated.
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     if (inflates && !CanInflateTo(s.envelope.alphaLength, pixels)) return Refusal::kAlphaNotInflating;
+    const unsigned char* packed = inflates ? s.alpha : nullptr;
+    if (type == OutputDXT5Mipmaps)
+        return DecodeToDxt(jpeg, s.primary + headerLength, packed, s.envelope.alphaLength, width, height, type,
+                           destination);
     std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
     if (!scratch) return Refusal::kScratchUnavailable;
-    const Refusal r = DecodeWithAlpha(jpeg, s.primary + headerLength, inflates ? s.alpha : nullptr,
-                                      s.envelope.alphaLength, width, height, scratch.get());
+    const Refusal r =
+        DecodeWithAlpha(jpeg, s.primary + headerLength, packed, s.envelope.alphaLength, width, height, scratch.get());
     if (r != Refusal::kNone) return r;
-    if (type == OutputDXT5Mipmaps) {
-        dxt::EncodeDxtMipChain(scratch.get(), width, height, dxt::kDxt5, true, destination);
-    } else {
-        std::memcpy(destination, scratch.get(), static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-    }
+    std::memcpy(destination, scratch.get(), static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
     return Refusal::kNone;
 }
 
@@ -121,11 +155,7 @@ Refusal DecodeCompactJpegPath(const Streams& s, CJpegDecoder& jpeg, int headerLe
         return jpeg.DecodeImage24(entropy, destination) ? Refusal::kNone : Refusal::kColorStreamUndecodable;
     if (type == OutputRGB565)
         return jpeg.DecodeImage16(entropy, destination) ? Refusal::kNone : Refusal::kColorStreamUndecodable;
-    std::unique_ptr<unsigned char[]> scratch = AllocatePixels(width, height, 4);
-    if (!scratch) return Refusal::kScratchUnavailable;
-    if (!jpeg.DecodeImage32(entropy, scratch.get())) return Refusal::kColorStreamUndecodable;
-    EncodeDxt1Output(scratch.get(), width, height, type, destination);
-    return Refusal::kNone;
+    return DecodeToDxt(jpeg, entropy, nullptr, 0, width, height, type, destination);
 }
 
 Refusal DecodeJpeg2000Path(const Streams& s, int width, int height, unsigned char* destination, int type) {

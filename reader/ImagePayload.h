@@ -56,6 +56,13 @@ inline unsigned char* NewScratch(std::size_t bytes) { return new (std::nothrow) 
 Refusal DecodeWithAlpha(jpeg::CJpegDecoder& jpeg, const unsigned char* entropy, const unsigned char* packed,
                         std::uint64_t packedLength, int width, int height, unsigned char* pixels);
 
+// Decodes a compact JPEG image as DecodeWithAlpha does (`packed` null: no
+// alpha) straight into DXT: `type` OutputDXT1 (one level), OutputDXT1Mipmaps
+// or OutputDXT5Mipmaps. The image goes from the decoder to the encoder one
+// row of MCUs at a time, so no full-size scratch image is stored.
+Refusal DecodeToDxt(jpeg::CJpegDecoder& jpeg, const unsigned char* entropy, const unsigned char* packed,
+                    std::uint64_t packedLength, int width, int height, int type, unsigned char* destination);
+
 // CVeltrane::GetCompressDataInfo and DecodeImage (ImagePayload.cpp).
 Refusal ReadImageInfo(const unsigned char* payload, unsigned long length, bool hasLeadingByte,
                       unsigned long& channels, unsigned long& width, unsigned long& height);

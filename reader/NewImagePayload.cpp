@@ -78,18 +78,8 @@ Refusal DecodeNewImagePayload(const unsigned char* payload, unsigned long length
         if (!CanInflateTo(alpha.streamLength, pixelCount)) return Refusal::kAlphaNotInflating;
     }
 
-    std::unique_ptr<unsigned char[]> scratch(NewScratch(static_cast<std::size_t>(pixelCount) * 4));
-    if (!scratch) return Refusal::kScratchUnavailable;
-    const Refusal d = DecodeWithAlpha(jpeg, p.color + p.headerLength,
-                                      p.envelope.hasAlpha ? payload + alpha.streamOffset : nullptr, alpha.streamLength,
-                                      p.width, p.height, scratch.get());
-    if (d != Refusal::kNone) return d;
-    if (type == OutputDXT1Mipmaps) {
-        dxt::EncodeDxtMipChain(scratch.get(), p.width, p.height, dxt::kDxt1, false, destination);
-    } else {
-        dxt::EncodeDxtMipChain(scratch.get(), p.width, p.height, dxt::kDxt5, true, destination);
-    }
-    return Refusal::kNone;
+    return DecodeToDxt(jpeg, p.color + p.headerLength, p.envelope.hasAlpha ? payload + alpha.streamOffset : nullptr,
+                       alpha.streamLength, p.width, p.height, type, destination);
 }
 
 }  // namespace image

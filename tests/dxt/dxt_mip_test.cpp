@@ -4,6 +4,7 @@
 // pixels that exist.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -274,6 +275,42 @@ TEST_F(DxtMipChainTest, UniformImageEncodesTheSameColorAtEveryLevel) {
     ASSERT_EQ(chain.reported, 43704);
     for (size_t at = 0; at < chain.bytes.size(); at += 8)
         ASSERT_EQ(dxttest::Hex(&chain.bytes[at], 8), "a3 08 a3 08 00 00 00 00") << "offset " << at;
+}
+
+// A level or a chain fed in strips (the decoder's 16 rows, or 4) gives the
+// whole image's bytes, in every form, including last strips of 1 to 3 rows.
+TEST_F(DxtMipChainTest, StripsGiveTheBytesOfTheWholeImage) {
+    const int shapes[][2] = {{1, 1}, {2, 1}, {255, 1}, {1, 33}, {5, 3}, {33, 17}, {100, 60}, {9, 49}, {20, 34}};
+    for (const auto& shape : shapes) {
+        const int w = shape[0], h = shape[1];
+        const std::vector<uint8_t> pixels = dxttest::Crop(*photo_, w, h).pixels;
+        for (DxtFormat format : {kDxt1, kDxt5}) {
+            const std::vector<uint8_t> chain = ClampedChain(pixels, w, h, format, format == kDxt5);
+            std::vector<uint8_t> level;
+            EncodeLevel(pixels.data(), w, h, format, level);
+            for (const vt::test::CpuForm& form : vt::test::kCpuForms) {
+                if (!vt::test::FormRuns(form)) continue;
+                vt::test::ScopedCpuFeatures features(form);
+                for (int stripRows : {16, 4})
+                    for (bool wholeChain : {false, true}) {
+                        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + (format == kDxt5 ? " DXT5 " : " DXT1 ") +
+                                     form.name + " strips of " + std::to_string(stripRows) + (wholeChain ? " chain" : ""));
+                        const std::vector<uint8_t>& expected = wholeChain ? chain : level;
+                        std::vector<uint8_t> next(static_cast<size_t>(vt::dxt::DxtNextLevelBytes(w, h)));
+                        std::unique_ptr<uint8_t[]> out(new uint8_t[expected.size()]);
+                        vt::dxt::DxtStripEncoder encoder(w, h, format, out.get(), wholeChain ? next.data() : nullptr);
+                        for (int y = 0; y < h; y += stripRows) {
+                            const int rows = std::min(stripRows, h - y);
+                            std::vector<uint8_t> strip(pixels.begin() + static_cast<ptrdiff_t>(y) * w * 4,
+                                                       pixels.begin() + static_cast<ptrdiff_t>(y + rows) * w * 4);
+                            encoder.AddStrip(strip.data(), rows);
+                        }
+                        ASSERT_EQ(encoder.Finish(), static_cast<int>(expected.size()));
+                        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.get()));
+                    }
+            }
+        }
+    }
 }
 
 TEST_F(DxtMipChainTest, EmptyImageWritesNothing) {

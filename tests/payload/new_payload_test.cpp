@@ -197,12 +197,12 @@ TEST_F(NewPayloadTest, ScratchImageIsCheckedAndNeverThrown) {
     EXPECT_LT(largest, std::size_t{1} << 20);
     EXPECT_TRUE(Untouched(out));
 
-    const Bytes side1024{0x00, 0x04, 0x00, 0x04, 50, 0};  // a 4 MiB scratch image
+    const Bytes side1024{0x00, 0x04, 0x00, 0x04, 50, 0};  // 64 KiB strips, a 1 MiB second level
     Exact opaque(NewPayload(0, side1024, false, 0, {}));
     out.assign(vt::dxt::DxtMipChainBytes(1024, 1024, vt::dxt::kDxt1), kFill);
     bool ok = true;
     {
-        AllocationWatch watch(std::size_t{1} << 20);
+        AllocationWatch watch(std::size_t{1} << 15);
         EXPECT_NO_THROW(ok = v.DecodeNewImage(opaque.data(), opaque.size(), out.data(), OutputDXT1Mipmaps));
     }
     EXPECT_FALSE(ok);
