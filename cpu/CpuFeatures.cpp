@@ -1,6 +1,7 @@
 // Processor features: CPUID leaf 1 (EDX bit 26 SSE2; ECX bit 27 OSXSAVE, bit
-// 28 AVX), leaf 7 subleaf 0 (EBX bit 5 AVX2) and XCR0 (bit 1 SSE state,
-// bit 2 AVX state), read in the manner of libdeflate's x86 probe.
+// 28 AVX), leaf 7 subleaf 0 (EBX bit 5 AVX2; bits 16, 30 and 31 AVX-512 F,
+// BW and VL) and XCR0 (bit 1 SSE state, bit 2 AVX state, bits 5-7 opmask and
+// 512-bit states), read in the manner of libdeflate's x86 probe.
 #include "cpu/CpuFeatures.h"
 
 #include <atomic>
@@ -67,9 +68,13 @@ std::uint32_t ProbeCpuFeatures() {
     if (leaf1.edx & (1u << 26)) features |= kCpuSse2;
     const bool osxsave = (leaf1.ecx & (1u << 27)) != 0;
     const bool avx = (leaf1.ecx & (1u << 28)) != 0;
+    if (!osxsave || !avx) return features;
+    const std::uint64_t xcr0 = ReadXcr0();
     Registers leaf7{};
-    if (osxsave && avx && (ReadXcr0() & 0x6) == 0x6 && CpuId(7, leaf7) && (leaf7.ebx & (1u << 5)))
-        features |= kCpuAvx2;
+    if ((xcr0 & 0x6) != 0x6 || !CpuId(7, leaf7) || (leaf7.ebx & (1u << 5)) == 0) return features;
+    features |= kCpuAvx2;
+    const unsigned avx512 = (1u << 16) | (1u << 30) | (1u << 31);
+    if ((xcr0 & 0xE6) == 0xE6 && (leaf7.ebx & avx512) == avx512) features |= kCpuAvx512;
 #endif
     return features;
 }

@@ -38,6 +38,9 @@ Form ChooseForm() {
 #if VT_HAVE_SSE2
     const std::uint32_t features = cpu::CpuFeatures();
     if ((features & cpu::kCpuSse2) == 0) return Form::kPortable;
+#if VT_HAVE_AVX512
+    if (features & cpu::kCpuAvx512) return Form::kAvx512;
+#endif
 #if VT_HAVE_AVX2
     if (features & cpu::kCpuAvx2) return Form::kAvx2;
 #endif
@@ -96,6 +99,11 @@ void EncodeImagePortable(const uint8_t* pixels, uint8_t* output, int width, int 
 void EncodeImage(Form form, const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5,
                  int* bytesWritten) {
     switch (form) {
+#if VT_HAVE_AVX512
+        case Form::kAvx512:
+            EncodeImageAvx512(pixels, output, width, height, dxt5, bytesWritten);
+            return;
+#endif
 #if VT_HAVE_AVX2
         case Form::kAvx2:
             EncodeImageAvx2(pixels, output, width, height, dxt5, bytesWritten);

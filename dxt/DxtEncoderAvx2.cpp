@@ -1,97 +1,20 @@
-// SIMD form of the encoder, AVX2 variant. This file is compiled with AVX2
-// enabled (cmake/Isa.cmake) and runs only where the processor-feature mask
-// has AVX2. Full blocks go in horizontal pairs through the steps of
-// DxtBlockSse2.h on 256-bit registers, one block per 128-bit lane
-// (EncodePairAvx2). A block left alone (the last of an odd count, and the
-// blocks of the edges: a few per image) takes the one-block SIMD steps
-// (DxtBlockSimd.h), compiled here with the VEX encoding. Same bytes as the
-// portable form for every block.
+// SIMD form of the encoder, AVX2 variant (DxtEncoderWide.h). This file
+// is compiled with AVX2 enabled (cmake/Isa.cmake) and runs only where the
+// processor-feature mask has AVX2.
 #include "dxt/DxtInternal.h"
 
 #if VT_HAVE_AVX2
 
-#if !defined(__AVX2__)
-#error "DxtEncoderAvx2.cpp must be compiled with AVX2 enabled (see cmake/Isa.cmake)"
-#endif
-
-#include <immintrin.h>
-
-#include <cstdint>
-#include <cstring>
-
-#include "dxt/DxtBlockSimd.h"
-#include "dxt/DxtTraversal.h"
+#include "dxt/DxtEncoderWide.h"
 
 namespace vt {
 namespace dxt {
-namespace {
-
-// Two horizontally adjacent full blocks at once. Row r of the pair is one
-// 256-bit load of 8 image pixels: block A (the left one) in the low 128-bit
-// lane, block B in the high one. The steps are the SSE2 ones written over
-// the register width (DxtBlockSse2.h), so each lane computes exactly what
-// the one-block step computes for its block; two blocks per instruction
-// halve the bounds, palette and alpha work and give the processor two
-// independent chains.
-template <bool kDxt5>
-VT_DXT_ALWAYS_INLINE void EncodePairAvx2(const uint8_t* topLeft, size_t stride, uint8_t* out) {
-    using L = Lanes256;
-    __m256i rows[4];
-    for (int row = 0; row < 4; ++row)
-        rows[row] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(topLeft + row * stride));
-    const __m256i endpoints = BoundsLanes<L>(rows);
-    uint32_t first, second;
-    ColorIndexMasksLanes<L>(rows, endpoints, first, second);
-    // Block A's mask bits are the low 16 of each mask, block B's the high 16.
-    const uint32_t wordA = (first & 0xFFFF) | (second << 16), wordB = (first >> 16) | (second & 0xFFFF0000u);
-    const uint64_t endsA = Low64(_mm256_castsi256_si128(endpoints));
-    const uint64_t endsB = Low64(_mm256_extracti128_si256(endpoints, 1));
-    const uint32_t lowA = static_cast<uint32_t>(endsA), highA = static_cast<uint32_t>(endsA >> 32);
-    const uint32_t lowB = static_cast<uint32_t>(endsB), highB = static_cast<uint32_t>(endsB >> 32);
-    if (kDxt5) {
-        uint64_t fieldA = kUniformAlphaField, fieldB = kUniformAlphaField;
-        if (!UniformAlpha(lowA, highA) || !UniformAlpha(lowB, highB)) {
-            __m256i lo, hi;
-            SpreadAlphaEndpointsLanes<L>(_mm256_srli_epi32(endpoints, 24), lo, hi);
-            const __m256i count =
-                CountAtOrBelowLanes<L>(BlockAlphasLanes<L>(rows), AlphaThresholdsLanes<L>(lo, hi));
-            const __m256i field = AlphaFieldLanes<L>(PackIndexPairsLanes<L>(IndexFromCountLanes<L>(count)));
-            fieldA = Low64(_mm256_castsi256_si128(field));
-            fieldB = Low64(_mm256_extracti128_si256(field, 1));
-        }
-        StoreU64(out, Dxt5AlphaBlock(lowA, highA, fieldA));
-        StoreU64(out + 8, Dxt1ColorBlock(lowA, highA, wordA));
-        StoreU64(out + 16, Dxt5AlphaBlock(lowB, highB, fieldB));
-        StoreU64(out + 24, Dxt1ColorBlock(lowB, highB, wordB));
-    } else {
-        StoreU64(out, Dxt1ColorBlock(lowA, highA, wordA));
-        StoreU64(out + 8, Dxt1ColorBlock(lowB, highB, wordB));
-    }
-}
-
-struct Avx2Form {
-    static constexpr bool kPairs = true;
-    template <bool kDxt5>
-    static void EncodePair(const uint8_t* topLeft, int width, uint8_t* out) {
-        EncodePairAvx2<kDxt5>(topLeft, static_cast<size_t>(width) * 4, out);
-    }
-    static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
-    template <bool kDxt5>
-    static void Encode(const uint8_t* block, uint8_t* out) {
-        if (kDxt5)
-            EncodeDxt5BlockSimd(block, out);
-        else
-            EncodeDxt1BlockSimd(block, out);
-    }
-};
-
-}  // namespace
 
 void EncodeDxt1BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockSimd(block, out); }
 void EncodeDxt5BlockAvx2(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockSimd(block, out); }
 
 void EncodeImageAvx2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
-    TraverseImage<Avx2Form>(pixels, output, width, height, dxt5, bytesWritten);
+    TraverseImage<WideForm>(pixels, output, width, height, dxt5, bytesWritten);
 }
 
 }  // namespace dxt

@@ -3,11 +3,13 @@
 // 2 x 2 averaging, and the image encoder with the form chosen by the caller.
 //
 // Forms: the portable form (DxtBlockPortable.h, DxtEncoder.cpp,
-// DxtMipChain.cpp) and the SIMD form, whose two variants live in files of
-// their own, built with their instruction set (DxtEncoderSse2.cpp,
-// DxtMipChainSse2.cpp; DxtEncoderAvx2.cpp, DxtMipChainAvx2.cpp). Every form gives identical bytes
-// for every input; the MMX availability flag picks portable or SIMD, the
-// processor-feature mask the SIMD variant, once per image or chain.
+// DxtMipChain.cpp) and the SIMD form, whose variants live in files of their
+// own, built with their instruction set (DxtEncoderSse2.cpp,
+// DxtMipChainSse2.cpp; DxtEncoderAvx2.cpp, DxtMipChainAvx2.cpp;
+// DxtEncoderAvx512.cpp, whose chains average with the AVX2 variant). Every
+// form gives identical bytes for every input; the MMX availability flag
+// picks portable or SIMD, the processor-feature mask the SIMD variant, once
+// per image or chain.
 #ifndef VELTRANE_DXT_INTERNAL_H
 #define VELTRANE_DXT_INTERNAL_H
 
@@ -24,11 +26,11 @@ namespace dxt {
 
 constexpr int kBlockBytes = 64;  // 4 x 4 pixels of 4 bytes, row-major
 
-enum class Form { kPortable, kSse2, kAvx2 };
+enum class Form { kPortable, kSse2, kAvx2, kAvx512 };
 
 // The form of one image or chain: portable when the MMX availability flag is
-// 0, else the AVX2 variant of the SIMD form where the processor-feature mask
-// has AVX2 and the SSE2 variant otherwise.
+// 0, else the SIMD variant of the widest instruction set the processor-
+// feature mask has (AVX-512, AVX2, SSE2).
 Form ChooseForm();
 
 // One 4 x 4 block (64 bytes, row-major) to an 8-byte DXT1 color block or a
@@ -43,6 +45,10 @@ void EncodeDxt5BlockSse2(const uint8_t* block, uint8_t* out);
 void EncodeDxt1BlockAvx2(const uint8_t* block, uint8_t* out);
 void EncodeDxt5BlockAvx2(const uint8_t* block, uint8_t* out);
 #endif
+#if VT_HAVE_AVX512
+void EncodeDxt1BlockAvx512(const uint8_t* block, uint8_t* out);
+void EncodeDxt5BlockAvx512(const uint8_t* block, uint8_t* out);
+#endif
 
 // A whole image in one form (what EncodeDxt1Image / EncodeDxt5Image do
 // after choosing it).
@@ -52,6 +58,9 @@ void EncodeImageSse2(const uint8_t* pixels, uint8_t* output, int width, int heig
 #endif
 #if VT_HAVE_AVX2
 void EncodeImageAvx2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten);
+#endif
+#if VT_HAVE_AVX512
+void EncodeImageAvx512(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten);
 #endif
 void EncodeImage(Form form, const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5,
                  int* bytesWritten);

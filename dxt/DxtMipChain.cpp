@@ -68,6 +68,7 @@ namespace {
 void AverageMipLevel(Form form, uint8_t* pixels, int width, int height, bool averageAlpha) {
     switch (form) {
 #if VT_HAVE_AVX2
+        case Form::kAvx512:  // the averaging has no wider variant
         case Form::kAvx2:
             AverageMipLevelAvx2(pixels, width, height, averageAlpha);
             return;

@@ -20,6 +20,8 @@ TEST(CpuFeatures, ProbeAgreesWithTheCompilersOwnProbe) {
     EXPECT_TRUE(probed & kCpuFeaturesKnown);
     EXPECT_EQ((probed & kCpuSse2) != 0, __builtin_cpu_supports("sse2") != 0);
     EXPECT_EQ((probed & kCpuAvx2) != 0, __builtin_cpu_supports("avx2") != 0);
+    EXPECT_EQ((probed & kCpuAvx512) != 0, __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                                              __builtin_cpu_supports("avx512vl"));
     EXPECT_EQ(CpuFeatures(), probed);
 #else
     GTEST_SKIP() << "no SIMD forms in this build";

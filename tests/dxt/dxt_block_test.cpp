@@ -90,6 +90,11 @@ const SimdBlockForm kSimdBlockForms[] = {
 #else
     {vt::test::kAvx2Form, nullptr, nullptr},
 #endif
+#if VT_HAVE_AVX512
+    {vt::test::kAvx512Form, EncodeDxt1BlockAvx512, EncodeDxt5BlockAvx512},
+#else
+    {vt::test::kAvx512Form, nullptr, nullptr},
+#endif
 };
 
 // Checks a block in the portable form and in every SIMD variant that runs

@@ -200,7 +200,7 @@ TEST_P(SimdVariants, AgreeWithPortableOnEveryShape) {
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, SimdVariants, ::testing::Values(vt::test::kSse2Form, vt::test::kAvx2Form),
+INSTANTIATE_TEST_SUITE_P(Forms, SimdVariants, ::testing::Values(vt::test::kSse2Form, vt::test::kAvx2Form, vt::test::kAvx512Form),
                          [](const ::testing::TestParamInfo<vt::test::CpuForm>& info) {
                              return vt::test::FormName(info.param);
                          });

@@ -22,7 +22,8 @@ struct CpuForm {
 inline constexpr CpuForm kPortableForm{"portable", 0};
 inline constexpr CpuForm kSse2Form{"sse2", cpu::kCpuSse2};
 inline constexpr CpuForm kAvx2Form{"avx2", cpu::kCpuSse2 | cpu::kCpuAvx2};
-inline constexpr CpuForm kCpuForms[] = {kPortableForm, kSse2Form, kAvx2Form};
+inline constexpr CpuForm kAvx512Form{"avx512", cpu::kCpuSse2 | cpu::kCpuAvx2 | cpu::kCpuAvx512};
+inline constexpr CpuForm kCpuForms[] = {kPortableForm, kSse2Form, kAvx2Form, kAvx512Form};
 
 // Whether this build carries the form and the processor runs it.
 inline bool FormRuns(const CpuForm& form) {
