@@ -2,6 +2,8 @@
 // it, libdeflate.
 #include "format/InflateExact.h"
 
+#include <cstring>
+
 #include <zlib.h>
 
 #if VT_HAVE_LIBDEFLATE
@@ -26,19 +28,47 @@ bool InflateExactZlib(unsigned char* destination, std::uint32_t expectedSize, co
 }
 
 #if VT_HAVE_LIBDEFLATE
-// Without an out-parameter for the produced size, libdeflate succeeds only
-// when the stream fills the destination exactly; a stream that would give
-// more is refused (INSUFFICIENT_SPACE), one that gives less too
-// (SHORT_OUTPUT), and so is a preset dictionary (BAD_DATA), as in zlib.
-// One decompressor per call: the library keeps no state between calls.
+namespace {
+
+// libdeflate's fast loop (whole-word refills, word-wide match copies) runs
+// only while a few dozen input bytes remain beyond the bit reader; below
+// that it decodes a symbol and copies a match a byte at a time. An alpha
+// plane of one value packs to a hundred bytes or so (long runs at distance
+// 1), so it would inflate entirely in that slow loop, at about a byte a
+// nanosecond. Such short streams are inflated from a copy followed by zero
+// bytes (what the decoder supplies past the end in any case), and the
+// stream is then held to the bytes it really has: it must end, check value
+// included, within them, or it is refused as it would have been without
+// the copy.
+constexpr std::size_t kShortStream = 4096;
+constexpr std::size_t kStreamPadding = 64;
+
+}  // namespace
+
+// Without the produced size, libdeflate succeeds only when the stream fills
+// the destination exactly; a stream that would give more is refused
+// (INSUFFICIENT_SPACE), one that gives less too (SHORT_OUTPUT), and so is a
+// preset dictionary (BAD_DATA), as in zlib. One decompressor per call: the
+// library keeps no state between calls.
 bool InflateExactLibdeflate(unsigned char* destination, std::uint32_t expectedSize, const unsigned char* stream,
                             std::uint64_t streamLength) {
     if (destination == nullptr && expectedSize != 0) return false;
     if (streamLength > static_cast<std::uint64_t>(static_cast<std::size_t>(-1))) return false;
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
     if (d == nullptr) return InflateExactZlib(destination, expectedSize, stream, streamLength);
-    const libdeflate_result r = libdeflate_zlib_decompress(d, stream, static_cast<std::size_t>(streamLength),
-                                                           destination, expectedSize, nullptr);
+    const std::size_t length = static_cast<std::size_t>(streamLength);
+    libdeflate_result r;
+    if (length < kShortStream) {
+        unsigned char padded[kShortStream + kStreamPadding];
+        if (length != 0) std::memcpy(padded, stream, length);
+        std::memset(padded + length, 0, kStreamPadding);
+        std::size_t consumed = 0;
+        r = libdeflate_zlib_decompress_ex(d, padded, length + kStreamPadding, destination, expectedSize, &consumed,
+                                          nullptr);
+        if (consumed > length) r = LIBDEFLATE_BAD_DATA;
+    } else {
+        r = libdeflate_zlib_decompress(d, stream, length, destination, expectedSize, nullptr);
+    }
     libdeflate_free_decompressor(d);
     return r == LIBDEFLATE_SUCCESS;
 }

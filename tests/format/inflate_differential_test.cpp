@@ -191,6 +191,27 @@ TEST(InflateDifferential, TrailingBytesAreIgnoredByBoth) {
     }
 }
 
+// A short stream missing its last byte, where that byte is zero: an
+// inflater that reads zero bytes past the end (as both may while refilling)
+// must still refuse a footer that lies partly outside the stream.
+TEST(InflateDifferential, FooterEndingInAZeroByteMustBeComplete) {
+    Bytes plane(4096, 255);
+    Bytes stream;
+    for (unsigned value = 0; value < 256 * 256; ++value) {
+        plane[0] = static_cast<unsigned char>(value);
+        plane[1] = static_cast<unsigned char>(value >> 8);
+        stream = vt::test::Deflate(plane);
+        if (stream.back() == 0) break;
+    }
+    ASSERT_EQ(stream.back(), 0) << "no plane found whose check value ends in a zero byte";
+    bool accepted = false;
+    ExpectSameVerdict(stream, static_cast<std::uint32_t>(plane.size()), "whole", &accepted);
+    ASSERT_TRUE(accepted);
+    stream.pop_back();
+    ExpectSameVerdict(stream, static_cast<std::uint32_t>(plane.size()), "without its zero byte", &accepted);
+    EXPECT_FALSE(accepted);
+}
+
 // Damage at random places: single flipped bits, overwritten bytes and
 // overwritten runs. Most such streams are refused; whatever the verdict,
 // both give it.
