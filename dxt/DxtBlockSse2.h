@@ -107,21 +107,28 @@ VT_DXT_ALWAYS_INLINE void ChooseLanes(typename L::Reg d0, typename L::Reg d1, ty
     l = L::And(d3below0, L::CmpGt16(d2, d3));
 }
 
-// The index bits of the DXT1 color block as two byte masks: `first` for
-// pixels 0-7, `second` for 8-15, 16 bits per 128-bit lane (lane 0 lowest).
+// Each palette color alone in the low half of both 64-bit halves of a
+// register, ready for the distances: colors[k] = Pk, 0, Pk, 0.
 template <class L>
-VT_DXT_ALWAYS_INLINE void ColorIndexMasksLanes(const typename L::Reg* rows, typename L::Reg endpoints,
-                                               uint32_t& first, uint32_t& second) {
+VT_DXT_ALWAYS_INLINE void PaletteColorsLanes(typename L::Reg endpoints, typename L::Reg* colors) {
     using Reg = typename L::Reg;
     const Reg zero = L::Zero();
-    // Each palette color alone in the low half of both 64-bit halves.
     const Reg palette = PaletteLanes<L>(endpoints);
     const Reg p01 = L::UnpackLo32(palette, zero);  // P0, 0, P1, 0
     const Reg p23 = L::UnpackHi32(palette, zero);  // P2, 0, P3, 0
-    const Reg c0 = L::template Shuffle32<_MM_SHUFFLE(1, 0, 1, 0)>(p01);
-    const Reg c1 = L::template Shuffle32<_MM_SHUFFLE(3, 2, 3, 2)>(p01);
-    const Reg c2 = L::template Shuffle32<_MM_SHUFFLE(1, 0, 1, 0)>(p23);
-    const Reg c3 = L::template Shuffle32<_MM_SHUFFLE(3, 2, 3, 2)>(p23);
+    colors[0] = L::template Shuffle32<_MM_SHUFFLE(1, 0, 1, 0)>(p01);
+    colors[1] = L::template Shuffle32<_MM_SHUFFLE(3, 2, 3, 2)>(p01);
+    colors[2] = L::template Shuffle32<_MM_SHUFFLE(1, 0, 1, 0)>(p23);
+    colors[3] = L::template Shuffle32<_MM_SHUFFLE(3, 2, 3, 2)>(p23);
+}
+
+// The index bits of the DXT1 color block as two byte masks: `first` for
+// pixels 0-7, `second` for 8-15, 16 bits per 128-bit lane (lane 0 lowest).
+template <class L>
+VT_DXT_ALWAYS_INLINE void IndexMasksLanes(const typename L::Reg* rows, const typename L::Reg* colors,
+                                          uint32_t& first, uint32_t& second) {
+    using Reg = typename L::Reg;
+    const Reg zero = L::Zero();
     // spread[2r] = p(4r), 0, p(4r+1), 0; spread[2r+1] = p(4r+2), 0, p(4r+3), 0.
     Reg spread[8];
     for (int row = 0; row < 4; ++row) {
@@ -129,14 +136,23 @@ VT_DXT_ALWAYS_INLINE void ColorIndexMasksLanes(const typename L::Reg* rows, type
         spread[2 * row + 1] = L::UnpackHi32(rows[row], zero);
     }
     Reg hFirst, lFirst, hSecond, lSecond;
-    ChooseLanes<L>(DistancesLanes<L>(spread, c0), DistancesLanes<L>(spread, c1), DistancesLanes<L>(spread, c2),
-                   DistancesLanes<L>(spread, c3), hFirst, lFirst);
-    ChooseLanes<L>(DistancesLanes<L>(spread + 4, c0), DistancesLanes<L>(spread + 4, c1),
-                   DistancesLanes<L>(spread + 4, c2), DistancesLanes<L>(spread + 4, c3), hSecond, lSecond);
+    ChooseLanes<L>(DistancesLanes<L>(spread, colors[0]), DistancesLanes<L>(spread, colors[1]),
+                   DistancesLanes<L>(spread, colors[2]), DistancesLanes<L>(spread, colors[3]), hFirst, lFirst);
+    ChooseLanes<L>(DistancesLanes<L>(spread + 4, colors[0]), DistancesLanes<L>(spread + 4, colors[1]),
+                   DistancesLanes<L>(spread + 4, colors[2]), DistancesLanes<L>(spread + 4, colors[3]), hSecond,
+                   lSecond);
     // Bytes L0 H0 L1 H1 ...: their sign bits are the index word's bits.
     const Reg hBytes = L::PackS16(hFirst, hSecond), lBytes = L::PackS16(lFirst, lSecond);
     first = L::MoveMask(L::UnpackLo8(lBytes, hBytes));
     second = L::MoveMask(L::UnpackHi8(lBytes, hBytes));
+}
+
+template <class L>
+VT_DXT_ALWAYS_INLINE void ColorIndexMasksLanes(const typename L::Reg* rows, typename L::Reg endpoints,
+                                               uint32_t& first, uint32_t& second) {
+    typename L::Reg colors[4];
+    PaletteColorsLanes<L>(endpoints, colors);
+    IndexMasksLanes<L>(rows, colors, first, second);
 }
 
 // The low 64 bits of a register (also where 32-bit x86 has no 64-bit move).

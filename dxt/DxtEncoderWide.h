@@ -41,47 +41,84 @@ namespace {
 // the one-block step computes for its block; two blocks per instruction
 // halve the bounds, palette and alpha work and give the processor two
 // independent chains.
-template <bool kDxt5>
-VT_DXT_ALWAYS_INLINE void EncodePairWide(const uint8_t* topLeft, size_t stride, uint8_t* out) {
-    using L = Lanes256;
+//
+// A pair's steps form one long chain (bounds, palette, distances, choice),
+// too long for the processor to reach the next pair's independent work on
+// its own; so a run of pairs is encoded in two overlapping stages: the
+// bounds and palette of the next pair are worked out beside the distances
+// of this one.
+struct PairFront {
     __m256i rows[4];
+    __m256i colors[4];
+    uint32_t lowA, highA, lowB, highB;
+    uint64_t fieldA, fieldB;  // DXT5 only
+};
+
+template <bool kDxt5>
+VT_DXT_ALWAYS_INLINE void PairFrontStage(const uint8_t* topLeft, size_t stride, PairFront& f) {
+    using L = Lanes256;
     for (int row = 0; row < 4; ++row)
-        rows[row] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(topLeft + row * stride));
-    const __m256i endpoints = BoundsLanes<L>(rows);
-    uint32_t first, second;
-    ColorIndexMasksLanes<L>(rows, endpoints, first, second);
-    // Block A's mask bits are the low 16 of each mask, block B's the high 16.
-    const uint32_t wordA = (first & 0xFFFF) | (second << 16), wordB = (first >> 16) | (second & 0xFFFF0000u);
+        f.rows[row] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(topLeft + row * stride));
+    const __m256i endpoints = BoundsLanes<L>(f.rows);
+    PaletteColorsLanes<L>(endpoints, f.colors);
     const uint64_t endsA = Low64(_mm256_castsi256_si128(endpoints));
     const uint64_t endsB = Low64(_mm256_extracti128_si256(endpoints, 1));
-    const uint32_t lowA = static_cast<uint32_t>(endsA), highA = static_cast<uint32_t>(endsA >> 32);
-    const uint32_t lowB = static_cast<uint32_t>(endsB), highB = static_cast<uint32_t>(endsB >> 32);
+    f.lowA = static_cast<uint32_t>(endsA);
+    f.highA = static_cast<uint32_t>(endsA >> 32);
+    f.lowB = static_cast<uint32_t>(endsB);
+    f.highB = static_cast<uint32_t>(endsB >> 32);
     if (kDxt5) {
-        uint64_t fieldA = kUniformAlphaField, fieldB = kUniformAlphaField;
-        if (!UniformAlpha(lowA, highA) || !UniformAlpha(lowB, highB)) {
+        f.fieldA = f.fieldB = kUniformAlphaField;
+        if (!UniformAlpha(f.lowA, f.highA) || !UniformAlpha(f.lowB, f.highB)) {
             __m256i lo, hi;
             SpreadAlphaEndpointsLanes<L>(_mm256_srli_epi32(endpoints, 24), lo, hi);
             const __m256i count =
-                CountAtOrBelowLanes<L>(BlockAlphasLanes<L>(rows), AlphaThresholdsLanes<L>(lo, hi));
+                CountAtOrBelowLanes<L>(BlockAlphasLanes<L>(f.rows), AlphaThresholdsLanes<L>(lo, hi));
             const __m256i field = AlphaFieldLanes<L>(PackIndexPairsLanes<L>(IndexFromCountLanes<L>(count)));
-            fieldA = Low64(_mm256_castsi256_si128(field));
-            fieldB = Low64(_mm256_extracti128_si256(field, 1));
+            f.fieldA = Low64(_mm256_castsi256_si128(field));
+            f.fieldB = Low64(_mm256_extracti128_si256(field, 1));
         }
-        StoreU64(out, Dxt5AlphaBlock(lowA, highA, fieldA));
-        StoreU64(out + 8, Dxt1ColorBlock(lowA, highA, wordA));
-        StoreU64(out + 16, Dxt5AlphaBlock(lowB, highB, fieldB));
-        StoreU64(out + 24, Dxt1ColorBlock(lowB, highB, wordB));
-    } else {
-        StoreU64(out, Dxt1ColorBlock(lowA, highA, wordA));
-        StoreU64(out + 8, Dxt1ColorBlock(lowB, highB, wordB));
     }
+}
+
+template <bool kDxt5>
+VT_DXT_ALWAYS_INLINE void PairBackStage(const PairFront& f, uint8_t* out) {
+    uint32_t first, second;
+    IndexMasksLanes<Lanes256>(f.rows, f.colors, first, second);
+    // Block A's mask bits are the low 16 of each mask, block B's the high 16.
+    const uint32_t wordA = (first & 0xFFFF) | (second << 16), wordB = (first >> 16) | (second & 0xFFFF0000u);
+    if (kDxt5) {
+        StoreU64(out, Dxt5AlphaBlock(f.lowA, f.highA, f.fieldA));
+        StoreU64(out + 8, Dxt1ColorBlock(f.lowA, f.highA, wordA));
+        StoreU64(out + 16, Dxt5AlphaBlock(f.lowB, f.highB, f.fieldB));
+        StoreU64(out + 24, Dxt1ColorBlock(f.lowB, f.highB, wordB));
+    } else {
+        StoreU64(out, Dxt1ColorBlock(f.lowA, f.highA, wordA));
+        StoreU64(out + 8, Dxt1ColorBlock(f.lowB, f.highB, wordB));
+    }
+}
+
+// `pairs` (at least 1) pairs of full blocks from `topLeft` rightwards.
+template <bool kDxt5>
+VT_DXT_ALWAYS_INLINE void EncodePairsWide(const uint8_t* topLeft, size_t stride, int pairs, uint8_t* out) {
+    constexpr int kPairBytes = kDxt5 ? 32 : 16;
+    PairFront current;
+    PairFrontStage<kDxt5>(topLeft, stride, current);
+    for (int i = 1; i < pairs; ++i) {
+        PairFront next;
+        PairFrontStage<kDxt5>(topLeft + 32 * static_cast<size_t>(i), stride, next);
+        PairBackStage<kDxt5>(current, out);
+        out += kPairBytes;
+        current = next;
+    }
+    PairBackStage<kDxt5>(current, out);
 }
 
 struct WideForm {
     static constexpr bool kPairs = true;
     template <bool kDxt5>
-    static void EncodePair(const uint8_t* topLeft, int width, uint8_t* out) {
-        EncodePairWide<kDxt5>(topLeft, static_cast<size_t>(width) * 4, out);
+    static void EncodePairs(const uint8_t* topLeft, int width, int pairs, uint8_t* out) {
+        EncodePairsWide<kDxt5>(topLeft, static_cast<size_t>(width) * 4, pairs, out);
     }
     static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
     template <bool kDxt5>

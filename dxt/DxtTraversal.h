@@ -33,8 +33,8 @@ inline void GatherEdgeBlock(const uint8_t* topLeft, int width, int columns, int 
 
 // Form: static Copy(topLeft, width, block) for a full block and static
 // Encode(block, out) writing kDxt5 ? 16 : 8 bytes; where kPairs is true,
-// also EncodePair(topLeft, width, out) for two full blocks side by side,
-// read straight from the image, writing both blocks.
+// also EncodePairs(topLeft, width, pairs, out) for `pairs` pairs of full
+// blocks side by side, read straight from the image, writing them all.
 template <class Form, bool kDxt5>
 void TraverseImage(const uint8_t* pixels, uint8_t* output, int width, int height, int* bytesWritten) {
     if (width <= 0 || height <= 0) {
@@ -52,11 +52,12 @@ void TraverseImage(const uint8_t* pixels, uint8_t* output, int width, int height
         const int rows = height - y < 4 ? height - y : 4;
         int x = 0;
         if constexpr (Form::kPairs) {
-            if (rows == 4)
-                for (; x + 8 <= fullWidth; x += 8) {
-                    Form::template EncodePair<kDxt5>(row + 4 * static_cast<size_t>(x), width, out);
-                    out += 2 * kOutBytes;
-                }
+            const int pairs = fullWidth / 8;
+            if (rows == 4 && pairs > 0) {
+                Form::template EncodePairs<kDxt5>(row, width, pairs, out);
+                x = 8 * pairs;
+                out += 2 * kOutBytes * pairs;
+            }
         }
         for (; x < fullWidth; x += 4) {
             if (rows == 4)

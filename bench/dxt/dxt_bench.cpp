@@ -128,9 +128,11 @@ void BM_EncodePortable(benchmark::State& state) { BM_Encode(state, 0); }
 void BM_EncodeSimd(benchmark::State& state) { BM_Encode(state, 1); }
 
 #if VT_HAVE_SSE2
-// The SSE2 variant of the SIMD form on its own (what a processor without
-// AVX2 runs when the flag is 1).
-void BM_EncodeSse2(benchmark::State& state) {
+// One variant of the SIMD form on its own (what a processor with that
+// instruction set and no wider one runs when the flag is 1).
+using ImageEncoder = void (*)(const uint8_t*, uint8_t*, int, int, bool, int*);
+void EncodeVariant(benchmark::State& state, ImageEncoder encode, std::uint32_t features) {
+    if (!vt::cpu::HasCpuFeature(features)) return state.SkipWithError("variant not on this processor");
     const Image& image = Pick(static_cast<int>(state.range(0)));
     const bool dxt5 = state.range(1) != 0;
     if (image.pixels.empty()) return state.SkipWithError("sample image missing");
@@ -138,15 +140,18 @@ void BM_EncodeSse2(benchmark::State& state) {
     std::vector<uint8_t> out(bytes), portable(bytes);
     int n = 0;
     EncodeImagePortable(image.pixels.data(), portable.data(), image.width, image.height, dxt5, &n);
-    EncodeImageSse2(image.pixels.data(), out.data(), image.width, image.height, dxt5, &n);
+    encode(image.pixels.data(), out.data(), image.width, image.height, dxt5, &n);
     if (out != portable) return state.SkipWithError("forms disagree");
     for (auto _ : state) {
-        EncodeImageSse2(image.pixels.data(), out.data(), image.width, image.height, dxt5, &n);
+        encode(image.pixels.data(), out.data(), image.width, image.height, dxt5, &n);
         benchmark::DoNotOptimize(n);
         benchmark::ClobberMemory();
     }
     SetRate(state, static_cast<double>(image.width) * image.height);
 }
+void BM_EncodeSse2(benchmark::State& state) { EncodeVariant(state, EncodeImageSse2, vt::cpu::kCpuSse2); }
+void BM_EncodeAvx2(benchmark::State& state) { EncodeVariant(state, EncodeImageAvx2, vt::cpu::kCpuAvx2); }
+void BM_EncodeAvx512(benchmark::State& state) { EncodeVariant(state, EncodeImageAvx512, vt::cpu::kCpuAvx512); }
 #endif
 
 void BM_EncodeStb(benchmark::State& state) {
@@ -240,6 +245,8 @@ BENCHMARK(BM_EncodePortable)->VT_IMAGE_ARGS;
 BENCHMARK(BM_EncodeSimd)->VT_IMAGE_ARGS;
 #if VT_HAVE_SSE2
 BENCHMARK(BM_EncodeSse2)->VT_IMAGE_ARGS;
+BENCHMARK(BM_EncodeAvx2)->VT_IMAGE_ARGS;
+BENCHMARK(BM_EncodeAvx512)->VT_IMAGE_ARGS;
 #endif
 BENCHMARK(BM_MipChainStb)->Arg(0)->Arg(1)->ArgName("dxt5");
 BENCHMARK(BM_MipChainPortable)->Arg(0)->Arg(1)->ArgName("dxt5");
