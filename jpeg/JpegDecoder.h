@@ -27,6 +27,7 @@ namespace jpeg {
 
 struct DerivedHuffmanTable;  // jpeg/JpegTables.h
 struct FastLookupTable;
+struct FastAcPairTable;
 enum class AcStep;           // jpeg/JpegEntropy.h
 
 class CJpegDecoder {
@@ -93,7 +94,7 @@ private:
     static SlowSymbol DecodeHuffmanSlow(BitReader bits, const DerivedHuffmanTable& table, int firstLength);
     static int ExtendSign(int size, int bits);
     static AcStep DecodeAcSymbol(BitReader& bits, int16_t* coefficients, uint32_t& last,
-                                 const DerivedHuffmanTable& acTable, const FastLookupTable& fastAc);
+                                 const DerivedHuffmanTable& acTable, const FastAcPairTable& fastAc);
     // Decodes the next block into 64 coefficients in natural order; returns
     // false when the block holds no AC coefficient (true: it may hold some).
     bool DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex);

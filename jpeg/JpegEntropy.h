@@ -131,25 +131,40 @@ enum class AcStep { kValue, kZeros, kEnd };
 inline constexpr int kAcSymbolsPerRefill = 4;
 static_assert(56 - kFastBits * kAcSymbolsPerRefill >= kFastBits, "lookahead past the valid bits");
 
-// One AC symbol after zig-zag position `last` (the last coefficient written
-// or skipped; 0 for the DC term): a coefficient (written, `last` moved onto
-// it), a run of sixteen zeros (ZRL) or the end of the block. A position
-// past 63 lands on one of kZigZag's extra entries, that is coefficient 63.
-// Needs at least kFastBits valid bits.
+// One AC symbol (or two: FastAcPairTable) after zig-zag position `last`
+// (the last coefficient written or skipped; 0 for the DC term): a
+// coefficient (written, `last` moved onto it), a run of sixteen zeros (ZRL)
+// or the end of the block. A position past 63 lands on one of kZigZag's
+// extra entries, that is coefficient 63. Needs at least kFastBits valid bits.
 __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitReader& bits, int16_t* coefficients,
                                                                           uint32_t& last,
                                                                           const DerivedHuffmanTable& acTable,
-                                                                          const FastLookupTable& fastAc) {
-    const uint32_t entry = fastAc.entry[bits.buffer >> (64 - kFastBits)];
+                                                                          const FastAcPairTable& fastAc) {
+    const uint64_t entry = fastAc.entry[bits.buffer >> (64 - kFastBits)];
     // The shift takes the entry's low six bits, which the x86 shift
     // instruction masks by itself: no masking on the bit buffer's
     // dependency chain. (The count never exceeds 31: masked apart.)
     if (entry & kFastValueIncluded) {
+        const uint64_t before = bits.buffer;
         bits.buffer <<= entry & 63;
         bits.count -= static_cast<int32_t>(entry & 31);
         last += (entry >> 8) & 0xFF;  // run + 1
+        const uint32_t first = last;
         coefficients[static_cast<uint32_t>(kZigZag[last])] = static_cast<int16_t>(entry >> 16);
-        return AcStep::kValue;
+        // The second coefficient, or the first again where there is none.
+        last += (entry >> 40) & 0xFF;
+        coefficients[static_cast<uint32_t>(kZigZag[last])] = static_cast<int16_t>(entry >> 48);
+        if (first >= 63 && (entry & (kFastPairValue | kFastPairEnd))) [[unlikely]] {
+            // The first coefficient was the block's last position: the
+            // second symbol belongs to the next block. Take it back.
+            const uint32_t firstLength = static_cast<uint32_t>(entry >> 32) & 63;
+            bits.buffer = before << firstLength;
+            bits.count += static_cast<int32_t>((entry & 31) - firstLength);
+            last = first;
+            coefficients[63] = static_cast<int16_t>(entry >> 16);
+            return AcStep::kValue;
+        }
+        return (entry & kFastPairEnd) ? AcStep::kEnd : AcStep::kValue;
     }
     if (entry & kFastAcEnd) {
         bits.buffer <<= entry & 63;
@@ -189,7 +204,7 @@ __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& 
     const DerivedHuffmanTable& dcTable = luma ? kDcLumaTable : kDcChromaTable;
     const DerivedHuffmanTable& acTable = luma ? kAcLumaTable : kAcChromaTable;
     const FastLookupTable& fastDc = luma ? kFastDcLuma : kFastDcChroma;
-    const FastLookupTable& fastAc = luma ? kFastAcLuma : kFastAcChroma;
+    const FastAcPairTable& fastAc = luma ? kFastAcPairLuma : kFastAcPairChroma;
     int32_t& predictor = luma ? dcPredY : (blockIndex == 4 ? dcPredCb : dcPredCr);
 
     ClearBlock(coefficients);
@@ -211,7 +226,9 @@ __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& 
     coefficients[0] = static_cast<int16_t>(predictor);
 
     uint32_t last = 0;
-    if (DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return false;
+    // The block ends here without a coefficient only where the end came
+    // first (a lookup may also have written one and then met the end).
+    if (DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return last != 0;
 #pragma GCC unroll 4
     for (int i = 1; i < kAcSymbolsPerRefill; ++i)
         if (last >= 63 || DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return true;

@@ -73,12 +73,15 @@ inline constexpr uint8_t kAcChromaValues[162] = {
     0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda,
     0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
 
-// Coding order -> natural index (T.81 Figure A.6). Entries 64..79 are 63 so
-// that a run overshooting the end of a block lands on the last coefficient.
-inline constexpr int32_t kZigZag[80] = {
+// Coding order -> natural index (T.81 Figure A.6). Entries 64..95 are 63 so
+// that a run overshooting the end of a block lands on the last coefficient:
+// a symbol starts at position 62 at most and moves by at most 16, and a
+// lookup of two symbols by at most 32.
+inline constexpr int32_t kZigZag[96] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13,
     6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31,
-    39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+    39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63,
+    63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
 
 // EXTEND (T.81 F.2.2.1): a raw s-bit value below 2^(s-1) stands for the
 // negative value v + 1 - 2^s.
@@ -164,6 +167,58 @@ inline constexpr FastLookupTable kFastDcLuma = MakeFastLookupTable(kDcLumaBits, 
 inline constexpr FastLookupTable kFastDcChroma = MakeFastLookupTable(kDcChromaBits, kDcChromaValues, true);
 inline constexpr FastLookupTable kFastAcLuma = MakeFastLookupTable(kAcLumaBits, kAcLumaValues, false);
 inline constexpr FastLookupTable kFastAcChroma = MakeFastLookupTable(kAcChromaBits, kAcChromaValues, false);
+
+// The AC lookahead with symbol pairs: the low 32 bits of an entry are the
+// single-symbol entry of the same bits (FastLookupTable), except that where
+// the first symbol is a coefficient whose code and value bits leave room in
+// the kFastBits for the whole of the next symbol (a coefficient with its
+// value bits, or the end of block), the entry decodes both: bits 0-5 then
+// count the bits of the two, bits 32-37 those of the first alone,
+// kFastPairValue or kFastPairEnd says what the second is, bits 40-47 hold
+// its run + 1 and bits 48-63 its value. Without a second coefficient, bits
+// 40-47 are 0 and bits 48-63 repeat the first value, so that a decoder may
+// store "the second" unconditionally: it rewrites the first coefficient.
+// One lookup then moves the bit buffer past both symbols, halving the
+// dependent chain of lookups in the short codes of busy blocks.
+inline constexpr uint64_t kFastPairValue = 1ull << 38;
+inline constexpr uint64_t kFastPairEnd = 1ull << 39;
+
+struct FastAcPairTable {
+    uint64_t entry[1 << kFastBits];
+};
+
+constexpr FastAcPairTable MakeFastAcPairTable(const FastLookupTable& single) {
+    FastAcPairTable t{};
+    for (int look = 0; look < (1 << kFastBits); ++look) {
+        const uint32_t first = single.entry[look];
+        const uint64_t length = first & 63;
+        uint64_t e = first;
+        if (first & kFastValueIncluded) {
+            // The bits after the first symbol, padded with zeros: an entry
+            // for them is only trusted if it takes no more than the bits
+            // that are really there.
+            const uint32_t second = single.entry[(look << length) & ((1 << kFastBits) - 1)];
+            const uint64_t secondLength = second & 63;
+            const bool fits = second != 0 && length + secondLength <= kFastBits;
+            uint64_t total = length, run = 0, value = (first >> 16) & 0xFFFF, kind = 0;
+            if (fits && (second & kFastValueIncluded)) {
+                total += secondLength;
+                run = (second >> 8) & 0xFF;
+                value = (second >> 16) & 0xFFFF;
+                kind = kFastPairValue;
+            } else if (fits && (second & kFastAcEnd)) {
+                total += secondLength;
+                kind = kFastPairEnd;
+            }
+            e = (first & ~uint64_t{63}) | total | (length << 32) | kind | (run << 40) | (value << 48);
+        }
+        t.entry[look] = e;
+    }
+    return t;
+}
+
+inline constexpr FastAcPairTable kFastAcPairLuma = MakeFastAcPairTable(kFastAcLuma);
+inline constexpr FastAcPairTable kFastAcPairChroma = MakeFastAcPairTable(kFastAcChroma);
 
 // ---------------------------------------------------------------------------
 // Decoding Huffman tables: the T.81 Annex C code assignment and the F.2.2.3
