@@ -34,8 +34,8 @@ enum class Form;  // DxtInternal.h
 // it is still in the cache and, for a chain, averaged into the next level,
 // so the full-size image is never stored whole. Same bytes as
 // EncodeDxt1Image / EncodeDxt5Image, or EncodeDxtMipChain on the whole
-// image (a DXT5 chain averaging all four bytes; DXT1 blocks never look at
-// byte 3, so its chain is the same either way).
+// image (with all four bytes averaged; DXT1 blocks never look at byte 3,
+// so a DXT1 chain is the same either way).
 class DxtStripEncoder {
 public:
     // `nextLevel`: DxtNextLevelBytes(width, height) bytes for a chain, null

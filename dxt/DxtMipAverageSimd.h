@@ -15,13 +15,32 @@ namespace vt {
 namespace dxt {
 namespace {
 
-// Ops::kNewPixels new pixels per step from twice as many old pixels of each
-// of the two source rows: bytes widened to 16-bit lanes, the 2 x 2 sums
+// Ops::kNewPixels means from twice as many old pixels of each of the two
+// source rows, by widening: bytes widened to 16-bit lanes, the 2 x 2 sums
 // formed, shifted right by 2 and packed back (no saturation can occur: the
 // mean is at most 255). Each 128-bit half works on its own; Ops::Pack puts
-// the halves' pixels back in order. All loads of a step precede its store,
-// which lies at or below its sources. Columns left over (and a previous
-// width of 1) take the per-pixel path.
+// the halves' pixels back in order. Needs no byte shuffle, so SSE2 has it.
+template <class Ops>
+VT_DXT_ALWAYS_INLINE typename Ops::Reg WidenedMeans(const uint8_t* top, const uint8_t* bottom) {
+    using Reg = typename Ops::Reg;
+    constexpr int kStep = Ops::kNewPixels;
+    const Reg t0 = Ops::Load(top), t1 = Ops::Load(top + 4 * kStep);
+    const Reg b0 = Ops::Load(bottom), b1 = Ops::Load(bottom + 4 * kStep);
+    // Column sums: s*lo = old pixels 0,1 of each half, s*hi = 2,3.
+    const Reg s0lo = Ops::Add16(Ops::WidenLo(t0), Ops::WidenLo(b0));
+    const Reg s0hi = Ops::Add16(Ops::WidenHi(t0), Ops::WidenHi(b0));
+    const Reg s1lo = Ops::Add16(Ops::WidenLo(t1), Ops::WidenLo(b1));
+    const Reg s1hi = Ops::Add16(Ops::WidenHi(t1), Ops::WidenHi(b1));
+    // Even old pixels plus odd old pixels: two new pixels per half.
+    const Reg n0 = Ops::Add16(Ops::UnpackLo64(s0lo, s0hi), Ops::UnpackHi64(s0lo, s0hi));
+    const Reg n1 = Ops::Add16(Ops::UnpackLo64(s1lo, s1hi), Ops::UnpackHi64(s1lo, s1hi));
+    return Ops::Pack(Ops::Quarter(n0), Ops::Quarter(n1));
+}
+
+// Ops::kNewPixels new pixels per step (Ops::Means, from the two source
+// rows). All loads of a step precede its store, which lies at or below its
+// sources. Columns left over (and a previous width of 1) take the
+// per-pixel path.
 template <class Ops>
 void AverageMipLevelSimd(uint8_t* pixels, int width, int height, bool averageAlpha) {
     using Reg = typename Ops::Reg;
@@ -37,19 +56,9 @@ void AverageMipLevelSimd(uint8_t* pixels, int width, int height, bool averageAlp
         uint8_t* dst = pixels + static_cast<size_t>(y) * newWidth * 4;
         for (int x = 0; x < vectorWidth; x += kStep) {
             const size_t at = static_cast<size_t>(x) * 8;  // old pixel 2x, in bytes
-            const Reg t0 = Ops::Load(top + at), t1 = Ops::Load(top + at + 4 * kStep);
-            const Reg b0 = Ops::Load(bottom + at), b1 = Ops::Load(bottom + at + 4 * kStep);
-            const Reg kept = Ops::Load(dst + 4 * static_cast<size_t>(x));
-            // Column sums: s*lo = old pixels 0,1 of each half, s*hi = 2,3.
-            const Reg s0lo = Ops::Add16(Ops::WidenLo(t0), Ops::WidenLo(b0));
-            const Reg s0hi = Ops::Add16(Ops::WidenHi(t0), Ops::WidenHi(b0));
-            const Reg s1lo = Ops::Add16(Ops::WidenLo(t1), Ops::WidenLo(b1));
-            const Reg s1hi = Ops::Add16(Ops::WidenHi(t1), Ops::WidenHi(b1));
-            // Even old pixels plus odd old pixels: two new pixels per half.
-            const Reg n0 = Ops::Add16(Ops::UnpackLo64(s0lo, s0hi), Ops::UnpackHi64(s0lo, s0hi));
-            const Reg n1 = Ops::Add16(Ops::UnpackLo64(s1lo, s1hi), Ops::UnpackHi64(s1lo, s1hi));
-            const Reg mean = Ops::Pack(Ops::Quarter(n0), Ops::Quarter(n1));
-            Ops::Store(dst + 4 * static_cast<size_t>(x), Ops::Select(colorMask, mean, kept));
+            const Reg mean = Ops::Means(top + at, bottom + at);
+            uint8_t* to = dst + 4 * static_cast<size_t>(x);
+            Ops::Store(to, averageAlpha ? mean : Ops::Select(colorMask, mean, Ops::Load(to)));
         }
         if (vectorWidth < newWidth) AverageMipRowTailPortable(pixels, width, height, y, vectorWidth, averageAlpha);
     }

@@ -124,9 +124,9 @@ DxtStripEncoder::DxtStripEncoder(int width, int height, DxtFormat format, unsign
 // the whole image's averaging gives for it: new row j of the strip comes
 // from its rows 2j and 2j + 1, the latter clamped to the strip's last row,
 // which is the image's last row wherever the clamp takes effect. A strip of
-// r rows gives r / 2 new rows (a one-row image gives its one row). Only the
-// byte 3 that a DXT1 chain leaves unaveraged lands elsewhere than in the
-// whole image's averaging, and DXT1 blocks never read it.
+// r rows gives r / 2 new rows (a one-row image gives its one row). All four
+// bytes are averaged, for DXT1 too: its blocks never read byte 3, and a
+// whole-word average needs no merge with the bytes it would keep.
 void DxtStripEncoder::AddStrip(unsigned char* strip, int rows) {
     int written = 0;
     EncodeImage(form_, strip, destination_ + offset_, width_, rows, dxt5_, &written);
@@ -134,7 +134,7 @@ void DxtStripEncoder::AddStrip(unsigned char* strip, int rows) {
     if (nextLevel_ == nullptr) return;
     const int newRows = height_ == 1 ? 1 : rows / 2;
     if (newRows == 0) return;
-    AverageMipLevel(form_, strip, width_, rows, dxt5_);
+    AverageMipLevel(form_, strip, width_, rows, true);
     const std::size_t rowBytes = static_cast<std::size_t>(NextMipSide(width_)) * 4;
     std::memcpy(nextLevel_ + static_cast<std::size_t>(nextRows_) * rowBytes, strip, newRows * rowBytes);
     nextRows_ += newRows;
@@ -142,7 +142,7 @@ void DxtStripEncoder::AddStrip(unsigned char* strip, int rows) {
 
 int DxtStripEncoder::Finish() {
     if (nextLevel_ != nullptr)
-        offset_ += EncodeChain(form_, nextLevel_, NextMipSide(width_), NextMipSide(height_), dxt5_, dxt5_,
+        offset_ += EncodeChain(form_, nextLevel_, NextMipSide(width_), NextMipSide(height_), dxt5_, true,
                                destination_ + offset_);
     return static_cast<int>(offset_);
 }

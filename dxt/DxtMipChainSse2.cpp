@@ -27,6 +27,7 @@ struct Sse2Average {
     static Reg Quarter(Reg v) { return _mm_srli_epi16(v, 2); }
     static Reg Pack(Reg a, Reg b) { return _mm_packus_epi16(a, b); }
     static Reg Select(Reg mask, Reg a, Reg b) { return _mm_or_si128(_mm_and_si128(a, mask), _mm_andnot_si128(mask, b)); }
+    static Reg Means(const uint8_t* top, const uint8_t* bottom) { return WidenedMeans<Sse2Average>(top, bottom); }
 };
 
 }  // namespace
