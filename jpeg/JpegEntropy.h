@@ -125,11 +125,11 @@ enum class AcStep { kValue, kZeros, kEnd };
 // data, and so is often mispredicted): after a refill at least 56 bits are
 // valid, the DC symbol and each AC symbol of the fast path take at most
 // kFastBits of them, and every other path ends with a refill of its own.
-// So the kAcSymbolsPerRefill AC symbols after a refill (the first of them
-// after the DC symbol as well) each find at least kFastBits valid bits,
-// which is all the lookahead needs.
-inline constexpr int kAcSymbolsPerRefill = 4;
-static_assert(56 - kFastBits * kAcSymbolsPerRefill >= kFastBits, "lookahead past the valid bits");
+// So the kLookupsPerRefill lookups after a refill (the DC symbol and four
+// AC lookups at the start of a block, five AC lookups after that) each
+// find at least kFastBits valid bits, which is all the lookahead needs.
+inline constexpr int kLookupsPerRefill = 5;
+static_assert(56 - kFastBits * (kLookupsPerRefill - 1) >= kFastBits, "lookahead past the valid bits");
 
 // One AC symbol (or two: FastAcPairTable) after zig-zag position `last`
 // (the last coefficient written or skipped; 0 for the DC term): a
@@ -150,10 +150,12 @@ __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitRea
         bits.count -= static_cast<int32_t>(entry & 31);
         last += (entry >> 8) & 0xFF;  // run + 1
         const uint32_t first = last;
-        coefficients[static_cast<uint32_t>(kZigZag[last])] = static_cast<int16_t>(entry >> 16);
-        // The second coefficient, or the first again where there is none.
+        // The second coefficient first (where there is none, its run is 0:
+        // the first coefficient's place, which the next store overwrites),
+        // then the first. Where both land on coefficient 63, the first wins.
         last += (entry >> 40) & 0xFF;
         coefficients[static_cast<uint32_t>(kZigZag[last])] = static_cast<int16_t>(entry >> 48);
+        coefficients[static_cast<uint32_t>(kZigZag[first])] = static_cast<int16_t>(entry >> 16);
         if (first >= 63 && (entry & (kFastPairValue | kFastPairEnd))) [[unlikely]] {
             // The first coefficient was the block's last position: the
             // second symbol belongs to the next block. Take it back.
@@ -161,7 +163,6 @@ __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitRea
             bits.buffer = before << firstLength;
             bits.count += static_cast<int32_t>((entry & 31) - firstLength);
             last = first;
-            coefficients[63] = static_cast<int16_t>(entry >> 16);
             return AcStep::kValue;
         }
         return (entry & kFastPairEnd) ? AcStep::kEnd : AcStep::kValue;
@@ -230,12 +231,12 @@ __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& 
     // first (a lookup may also have written one and then met the end).
     if (DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return last != 0;
 #pragma GCC unroll 4
-    for (int i = 1; i < kAcSymbolsPerRefill; ++i)
+    for (int i = 2; i < kLookupsPerRefill; ++i)
         if (last >= 63 || DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return true;
     for (;;) {
         FillBitBuffer(bits);
-#pragma GCC unroll 4
-        for (int i = 0; i < kAcSymbolsPerRefill; ++i)
+#pragma GCC unroll 5
+        for (int i = 0; i < kLookupsPerRefill; ++i)
             if (last >= 63 || DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return true;
     }
 }
