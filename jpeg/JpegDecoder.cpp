@@ -46,10 +46,15 @@ inline void CJpegDecoder::DecodeMcu(uint8_t* pixels, size_t stride, const uint8_
     alignas(32) int16_t coefficients[6][64];
     alignas(32) uint8_t samples[6 * 64];
     bool hasAc[6];
+    // The reader and the predictors live in registers for the MCU.
     BitReader bits = LoadBitReader();
+    int32_t predictors[3] = {dcPredY, dcPredCb, dcPredCr};
 #pragma GCC unroll 6
-    for (int b = 0; b < 6; ++b) hasAc[b] = DecodeBlock(bits, coefficients[b], b);
+    for (int b = 0; b < 6; ++b) hasAc[b] = DecodeBlock(bits, coefficients[b], b, predictors[b < 4 ? 0 : b - 3]);
     StoreBitReader(bits);
+    dcPredY = predictors[0];
+    dcPredCb = predictors[1];
+    dcPredCr = predictors[2];
 #pragma GCC unroll 3
     for (int b = 0; b < 6; b += 2) InverseDctPair<Kernels>(coefficients[b], hasAc + b, samples + 64 * b, b);
     Kernels::template ConvertMcu<BytesPerPixel>(samples, kColorTables, pixels, stride, alpha, alphaStride);

@@ -95,9 +95,10 @@ private:
     static int ExtendSign(int size, int bits);
     static AcStep DecodeAcSymbol(BitReader& bits, int16_t* coefficients, uint32_t& last,
                                  const DerivedHuffmanTable& acTable, const FastAcPairTable& fastAc);
-    // Decodes the next block into 64 coefficients in natural order; returns
-    // false when the block holds no AC coefficient (true: it may hold some).
-    bool DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex);
+    // Decodes the next block into 64 coefficients in natural order, with
+    // `predictor` the DC predictor of its component; returns false when the
+    // block holds no AC coefficient (true: it may hold some).
+    bool DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex, int32_t& predictor);
 
     // Reconstruction (JpegDecoder.cpp). `Kernels` selects the portable or
     // a SIMD form of the inverse DCT and of the color conversion.

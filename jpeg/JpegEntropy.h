@@ -200,13 +200,13 @@ __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitRea
 // Decodes the next block (index 0-3 luminance, 4 Cb, 5 Cr within its MCU)
 // into 64 coefficients in natural order. False when the first AC symbol
 // ends the block (no AC coefficients); true means there may be some.
-__attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex) {
+__attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& bits, int16_t* coefficients, int blockIndex,
+                                                                       int32_t& predictor) {
     const bool luma = blockIndex < 4;
     const DerivedHuffmanTable& dcTable = luma ? kDcLumaTable : kDcChromaTable;
     const DerivedHuffmanTable& acTable = luma ? kAcLumaTable : kAcChromaTable;
     const FastLookupTable& fastDc = luma ? kFastDcLuma : kFastDcChroma;
     const FastAcPairTable& fastAc = luma ? kFastAcPairLuma : kFastAcPairChroma;
-    int32_t& predictor = luma ? dcPredY : (blockIndex == 4 ? dcPredCb : dcPredCr);
 
     ClearBlock(coefficients);
     FillBitBuffer(bits);

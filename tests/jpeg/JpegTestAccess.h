@@ -20,7 +20,8 @@ struct CJpegDecoderTestAccess {
     static void Start(vt::jpeg::CJpegDecoder& d, const unsigned char* data) { d.nextByte = data; }
     static bool DecodeBlock(vt::jpeg::CJpegDecoder& d, int16_t* coefficients, int blockIndex) {
         vt::jpeg::CJpegDecoder::BitReader bits = d.LoadBitReader();
-        const bool hasAc = d.DecodeBlock(bits, coefficients, blockIndex);
+        int32_t& predictor = blockIndex < 4 ? d.dcPredY : (blockIndex == 4 ? d.dcPredCb : d.dcPredCr);
+        const bool hasAc = d.DecodeBlock(bits, coefficients, blockIndex, predictor);
         d.StoreBitReader(bits);
         return hasAc;
     }
