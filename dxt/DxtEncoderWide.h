@@ -98,15 +98,25 @@ VT_DXT_ALWAYS_INLINE void PairBackStage(const PairFront& f, uint8_t* out) {
     }
 }
 
-// `pairs` (at least 1) pairs of full blocks from `topLeft` rightwards.
+// `pairs` (at least 1) pairs of full blocks from `topLeft` rightwards, in
+// each of `blockRows` (at least 1) block rows from there down; the rows'
+// blocks are written back to back, so an image whose block rows are pairs
+// alone is one run for the two stages, without a restart per row.
 template <bool kDxt5>
-VT_DXT_ALWAYS_INLINE void EncodePairsWide(const uint8_t* topLeft, size_t stride, int pairs, uint8_t* out) {
+VT_DXT_ALWAYS_INLINE void EncodePairsWide(const uint8_t* topLeft, size_t stride, int pairs, int blockRows,
+                                          uint8_t* out) {
     constexpr int kPairBytes = kDxt5 ? 32 : 16;
     PairFront current;
     PairFrontStage<kDxt5>(topLeft, stride, current);
-    for (int i = 1; i < pairs; ++i) {
+    const uint8_t* rowStart = topLeft;
+    int column = 0;
+    for (long long left = static_cast<long long>(pairs) * blockRows - 1; left > 0; --left) {
+        if (++column == pairs) {
+            column = 0;
+            rowStart += 4 * stride;
+        }
         PairFront next;
-        PairFrontStage<kDxt5>(topLeft + 32 * static_cast<size_t>(i), stride, next);
+        PairFrontStage<kDxt5>(rowStart + 32 * static_cast<size_t>(column), stride, next);
         PairBackStage<kDxt5>(current, out);
         out += kPairBytes;
         current = next;
@@ -117,8 +127,8 @@ VT_DXT_ALWAYS_INLINE void EncodePairsWide(const uint8_t* topLeft, size_t stride,
 struct WideForm {
     static constexpr bool kPairs = true;
     template <bool kDxt5>
-    static void EncodePairs(const uint8_t* topLeft, int width, int pairs, uint8_t* out) {
-        EncodePairsWide<kDxt5>(topLeft, static_cast<size_t>(width) * 4, pairs, out);
+    static void EncodePairs(const uint8_t* topLeft, int width, int pairs, int blockRows, uint8_t* out) {
+        EncodePairsWide<kDxt5>(topLeft, static_cast<size_t>(width) * 4, pairs, blockRows, out);
     }
     static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
     template <bool kDxt5>

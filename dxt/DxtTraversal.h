@@ -33,8 +33,9 @@ inline void GatherEdgeBlock(const uint8_t* topLeft, int width, int columns, int 
 
 // Form: static Copy(topLeft, width, block) for a full block and static
 // Encode(block, out) writing kDxt5 ? 16 : 8 bytes; where kPairs is true,
-// also EncodePairs(topLeft, width, pairs, out) for `pairs` pairs of full
-// blocks side by side, read straight from the image, writing them all.
+// also EncodePairs(topLeft, width, pairs, blockRows, out) for `pairs` pairs
+// of full blocks side by side in each of `blockRows` block rows, read
+// straight from the image, writing them all back to back.
 template <class Form, bool kDxt5>
 void TraverseImage(const uint8_t* pixels, uint8_t* output, int width, int height, int* bytesWritten) {
     if (width <= 0 || height <= 0) {
@@ -47,14 +48,25 @@ void TraverseImage(const uint8_t* pixels, uint8_t* output, int width, int height
     const size_t stride = static_cast<size_t>(width) * 4;
     alignas(16) uint8_t block[64];
     uint8_t* out = output;
-    for (int y = 0; y < height; y += 4) {
+    int y = 0;
+    if constexpr (Form::kPairs) {
+        // Block rows of pairs alone (the width a multiple of 8) go in one run.
+        const int pairs = width / 8;
+        const int blockRows = height / 4;
+        if (width % 8 == 0 && blockRows > 0) {
+            Form::template EncodePairs<kDxt5>(pixels, width, pairs, blockRows, out);
+            out += 2 * kOutBytes * static_cast<size_t>(pairs) * blockRows;
+            y = 4 * blockRows;
+        }
+    }
+    for (; y < height; y += 4) {
         const uint8_t* row = pixels + static_cast<size_t>(y) * stride;
         const int rows = height - y < 4 ? height - y : 4;
         int x = 0;
         if constexpr (Form::kPairs) {
             const int pairs = fullWidth / 8;
             if (rows == 4 && pairs > 0) {
-                Form::template EncodePairs<kDxt5>(row, width, pairs, out);
+                Form::template EncodePairs<kDxt5>(row, width, pairs, 1, out);
                 x = 8 * pairs;
                 out += 2 * kOutBytes * pairs;
             }
