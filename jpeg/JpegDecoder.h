@@ -94,7 +94,8 @@ private:
     static SlowSymbol DecodeHuffmanSlow(BitReader bits, const DerivedHuffmanTable& table, int firstLength);
     static int ExtendSign(int size, int bits);
     static AcStep DecodeAcSymbol(BitReader& bits, int16_t* coefficients, uint32_t& last,
-                                 const DerivedHuffmanTable& acTable, const FastAcPairTable& fastAc);
+                                 const DerivedHuffmanTable& acTable, const FastAcPairTable& fastAc,
+                                 const FastLookupTable& singleAc);
     // Decodes the next block into 64 coefficients in natural order, with
     // `predictor` the DC predictor of its component; returns false when the
     // block holds no AC coefficient (true: it may hold some).

@@ -139,8 +139,10 @@ static_assert(56 - kFastBits * (kLookupsPerRefill - 1) >= kFastBits, "lookahead 
 __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitReader& bits, int16_t* coefficients,
                                                                           uint32_t& last,
                                                                           const DerivedHuffmanTable& acTable,
-                                                                          const FastAcPairTable& fastAc) {
-    const uint64_t entry = fastAc.entry[bits.buffer >> (64 - kFastBits)];
+                                                                          const FastAcPairTable& fastAc,
+                                                                          const FastLookupTable& singleAc) {
+    const uint32_t look = static_cast<uint32_t>(bits.buffer >> (64 - kFastBits));
+    const uint32_t entry = fastAc.entry[look];
     // The shift takes the entry's low six bits, which the x86 shift
     // instruction masks by itself: no masking on the bit buffer's
     // dependency chain. (The count never exceeds 31: masked apart.)
@@ -148,18 +150,21 @@ __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitRea
         const uint64_t before = bits.buffer;
         bits.buffer <<= entry & 63;
         bits.count -= static_cast<int32_t>(entry & 31);
-        last += (entry >> 8) & 0xFF;  // run + 1
+        last += (entry >> 8) & 0x1F;  // run + 1
         const uint32_t first = last;
+        const int32_t word = static_cast<int32_t>(entry);
+        const int32_t value1 = (entry & kFastPairValue) ? (word << 6) >> 26 : word >> 20;
         // The second coefficient first (where there is none, its run is 0:
         // the first coefficient's place, which the next store overwrites),
         // then the first. Where both land on coefficient 63, the first wins.
-        last += (entry >> 40) & 0xFF;
-        coefficients[static_cast<uint32_t>(kZigZag[last])] = static_cast<int16_t>(entry >> 48);
-        coefficients[static_cast<uint32_t>(kZigZag[first])] = static_cast<int16_t>(entry >> 16);
+        last += (entry >> 15) & 0x1F;
+        coefficients[static_cast<uint32_t>(kZigZag[last])] = static_cast<int16_t>(word >> 26);
+        coefficients[static_cast<uint32_t>(kZigZag[first])] = static_cast<int16_t>(value1);
         if (first >= 63 && (entry & (kFastPairValue | kFastPairEnd))) [[unlikely]] {
             // The first coefficient was the block's last position: the
-            // second symbol belongs to the next block. Take it back.
-            const uint32_t firstLength = static_cast<uint32_t>(entry >> 32) & 63;
+            // second symbol belongs to the next block. Take it back (the
+            // one-symbol entry of the same bits gives the first's length).
+            const uint32_t firstLength = singleAc.entry[look] & 63;
             bits.buffer = before << firstLength;
             bits.count += static_cast<int32_t>((entry & 31) - firstLength);
             last = first;
@@ -207,6 +212,7 @@ __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& 
     const DerivedHuffmanTable& acTable = luma ? kAcLumaTable : kAcChromaTable;
     const FastLookupTable& fastDc = luma ? kFastDcLuma : kFastDcChroma;
     const FastAcPairTable& fastAc = luma ? kFastAcPairLuma : kFastAcPairChroma;
+    const FastLookupTable& singleAc = luma ? kFastAcLuma : kFastAcChroma;
 
     ClearBlock(coefficients);
     FillBitBuffer(bits);
@@ -229,15 +235,15 @@ __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& 
     uint32_t last = 0;
     // The block ends here without a coefficient only where the end came
     // first (a lookup may also have written one and then met the end).
-    if (DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return last != 0;
+    if (DecodeAcSymbol(bits, coefficients, last, acTable, fastAc, singleAc) == AcStep::kEnd) return last != 0;
 #pragma GCC unroll 4
     for (int i = 2; i < kLookupsPerRefill; ++i)
-        if (last >= 63 || DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return true;
+        if (last >= 63 || DecodeAcSymbol(bits, coefficients, last, acTable, fastAc, singleAc) == AcStep::kEnd) return true;
     for (;;) {
         FillBitBuffer(bits);
 #pragma GCC unroll 5
         for (int i = 0; i < kLookupsPerRefill; ++i)
-            if (last >= 63 || DecodeAcSymbol(bits, coefficients, last, acTable, fastAc) == AcStep::kEnd) return true;
+            if (last >= 63 || DecodeAcSymbol(bits, coefficients, last, acTable, fastAc, singleAc) == AcStep::kEnd) return true;
     }
 }
 

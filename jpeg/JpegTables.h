@@ -168,49 +168,57 @@ inline constexpr FastLookupTable kFastDcChroma = MakeFastLookupTable(kDcChromaBi
 inline constexpr FastLookupTable kFastAcLuma = MakeFastLookupTable(kAcLumaBits, kAcLumaValues, false);
 inline constexpr FastLookupTable kFastAcChroma = MakeFastLookupTable(kAcChromaBits, kAcChromaValues, false);
 
-// The AC lookahead with symbol pairs: the low 32 bits of an entry are the
-// single-symbol entry of the same bits (FastLookupTable), except that where
-// the first symbol is a coefficient whose code and value bits leave room in
-// the kFastBits for the whole of the next symbol (a coefficient with its
-// value bits, or the end of block), the entry decodes both: bits 0-5 then
-// count the bits of the two, bits 32-37 those of the first alone,
-// kFastPairValue or kFastPairEnd says what the second is, bits 40-47 hold
-// its run + 1 and bits 48-63 its value. Without a second coefficient, bits
-// 40-47 are 0 and bits 48-63 repeat the first value, so that a decoder may
-// store "the second" unconditionally: it rewrites the first coefficient.
-// One lookup then moves the bit buffer past both symbols, halving the
-// dependent chain of lookups in the short codes of busy blocks.
-inline constexpr uint64_t kFastPairValue = 1ull << 38;
-inline constexpr uint64_t kFastPairEnd = 1ull << 39;
+// The AC lookahead with symbol pairs, 32-bit entries (the table is read
+// for every symbol, so it is kept as small as the single one would be).
+// Entries whose first symbol is not a coefficient decoded with its value
+// bits are the single-symbol entries of the same bits (FastLookupTable).
+// The others (kFastValueIncluded) hold:
+//   bits 0-5   the bits to consume: the first symbol's code and value bits,
+//              plus the second symbol's where the entry has one;
+//   bits 8-12  the first coefficient's run + 1;
+//   bit 13/14  kFastPairValue / kFastPairEnd: the second symbol, whose bits
+//              lie wholly inside the kFastBits, is a coefficient with its
+//              value bits / the end of block;
+//   bits 15-19 the second coefficient's run + 1 (0 without one);
+//   bits 20-31 the first value as a signed 12-bit number, or with
+//              kFastPairValue the first value in bits 20-25 and the second
+//              in bits 26-31, each a signed 6-bit number.
+// The ranges fit: codes take at least 2 bits and the two symbols at most
+// kFastBits (10), so a second coefficient leaves each value at most 5 value
+// bits (|v| <= 31), and a single value has at most 8 (|v| <= 255). One
+// lookup then moves the bit buffer past both symbols, halving the dependent
+// chain of lookups in the short codes of busy blocks.
+inline constexpr uint32_t kFastPairValue = 1u << 13;
+inline constexpr uint32_t kFastPairEnd = 1u << 14;
 
 struct FastAcPairTable {
-    uint64_t entry[1 << kFastBits];
+    uint32_t entry[1 << kFastBits];
 };
 
 constexpr FastAcPairTable MakeFastAcPairTable(const FastLookupTable& single) {
     FastAcPairTable t{};
     for (int look = 0; look < (1 << kFastBits); ++look) {
         const uint32_t first = single.entry[look];
-        const uint64_t length = first & 63;
-        uint64_t e = first;
+        uint32_t e = first;
         if (first & kFastValueIncluded) {
+            const uint32_t length = first & 63;
+            const uint32_t value1 = (first >> 16) & 0xFFFF;
             // The bits after the first symbol, padded with zeros: an entry
             // for them is only trusted if it takes no more than the bits
             // that are really there.
             const uint32_t second = single.entry[(look << length) & ((1 << kFastBits) - 1)];
-            const uint64_t secondLength = second & 63;
+            const uint32_t secondLength = second & 63;
             const bool fits = second != 0 && length + secondLength <= kFastBits;
-            uint64_t total = length, run = 0, value = (first >> 16) & 0xFFFF, kind = 0;
+            e = kFastValueIncluded | (((first >> 8) & 0x1F) << 8);
             if (fits && (second & kFastValueIncluded)) {
-                total += secondLength;
-                run = (second >> 8) & 0xFF;
-                value = (second >> 16) & 0xFFFF;
-                kind = kFastPairValue;
+                const uint32_t value2 = (second >> 16) & 0xFFFF;
+                e |= (length + secondLength) | kFastPairValue | (((second >> 8) & 0x1F) << 15) |
+                     ((value1 & 0x3F) << 20) | ((value2 & 0x3F) << 26);
             } else if (fits && (second & kFastAcEnd)) {
-                total += secondLength;
-                kind = kFastPairEnd;
+                e |= (length + secondLength) | kFastPairEnd | ((value1 & 0xFFF) << 20);
+            } else {
+                e |= length | ((value1 & 0xFFF) << 20);
             }
-            e = (first & ~uint64_t{63}) | total | (length << 32) | kind | (run << 40) | (value << 48);
         }
         t.entry[look] = e;
     }
