@@ -42,8 +42,8 @@ inline Bytes ExactCopy(const uint8_t* data, size_t size) { return Bytes(data, da
 
 // The decoder targets read their first input byte as a selector and decode
 // the rest. Its low two bits choose the processor form the library runs
-// (portable, SSE2, AVX2 where the processor has them; 3 is AVX2 too) through
-// the test-only feature override, so the fuzzer reaches the portable kernels
+// (portable, SSE2, AVX2, AVX-512, each where the processor has it; else the
+// widest it has below) through the test-only feature override, so the fuzzer reaches the portable kernels
 // on a processor where the dispatch would pick SIMD ones. The six bits above
 // pick a variant of the call (an output type, a read path): one run decodes
 // one way, which keeps it short.
@@ -57,8 +57,8 @@ inline Selected Select(const uint8_t* data, size_t size) {
     Selected in;
     if (size == 0) return in;
     const auto& forms = test::kCpuForms;
-    const unsigned form = data[0] & 3u;
-    in.form = form < 3 ? form : 2;
+    static_assert(sizeof(forms) / sizeof(forms[0]) == 4, "two selector bits pick the form");
+    in.form = data[0] & 3u;
     cpu::SetCpuFeatureMask(forms[in.form].features);
     in.variant = data[0] >> 2;
     in.payload = ExactCopy(data + 1, size - 1);
@@ -82,7 +82,7 @@ inline bool DecodesFixedTile(unsigned share, unsigned form, bool chain) {
 }
 
 // Seeds for a selector target: each payload under every variant below
-// `variants`, the three forms taken in turn.
+// `variants`, the four forms taken in turn.
 inline std::vector<Bytes> WithSelectors(const std::vector<Bytes>& payloads, unsigned variants) {
     std::vector<Bytes> seeds;
     unsigned n = 0;
@@ -90,7 +90,7 @@ inline std::vector<Bytes> WithSelectors(const std::vector<Bytes>& payloads, unsi
         for (unsigned v = 0; v < variants; ++v, ++n) {
             Bytes seed;
             seed.reserve(payload.size() + 1);
-            seed.push_back(static_cast<uint8_t>((v << 2) | (n % 3)));
+            seed.push_back(static_cast<uint8_t>((v << 2) | (n % 4)));
             seed.insert(seed.end(), payload.begin(), payload.end());
             seeds.push_back(std::move(seed));
         }

@@ -72,7 +72,7 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
     std::vector<Bytes> seeds;
     for (unsigned type = 0; type < kTypes; ++type) {
         auto add = [&](const Bytes& payload, unsigned path, bool lead, unsigned n) {
-            Bytes seed{static_cast<uint8_t>(((type * kPaths + path) << 2) | (n % 3))};
+            Bytes seed{static_cast<uint8_t>(((type * kPaths + path) << 2) | (n % 4))};
             if (lead) seed.push_back(0x5a);
             seed.insert(seed.end(), payload.begin(), payload.end());
             seeds.push_back(std::move(seed));
