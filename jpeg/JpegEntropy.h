@@ -153,7 +153,7 @@ __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitRea
         last += (entry >> 8) & 0x1F;  // run + 1
         const uint32_t first = last;
         const int32_t word = static_cast<int32_t>(entry);
-        const int32_t value1 = (entry & kFastPairValue) ? (word << 6) >> 26 : word >> 20;
+        const int32_t value1 = (entry & kFastPairValue) ? static_cast<int32_t>(entry << 6) >> 26 : word >> 20;
         // The second coefficient first (where there is none, its run is 0:
         // the first coefficient's place, which the next store overwrites),
         // then the first. Where both land on coefficient 63, the first wins.

@@ -82,8 +82,9 @@ for t in "${targets[@]}"; do
   cpu_ticks=$(( $(children_cpu_ticks) - before ))
   # The last status line ("#N DONE cov: C ft: F ...") and the final stats.
   last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
-  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+  # (a crash prints the stats twice: the last ones count)
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
   cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
   ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
   result=clean
