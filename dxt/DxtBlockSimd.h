@@ -76,6 +76,21 @@ inline void EncodeDxt5BlockSimd(const uint8_t* block, uint8_t* out) {
     StoreU64(out + 8, Dxt1ColorBlock(low, high, ColorIndexWordSse2(block, endpoints)));
 }
 
+// The traversal form (DxtTraversal.h) of one block at a time, which the
+// SSE2 variant runs for every block and the wider ones for the blocks they
+// cannot encode in runs.
+struct SimdBlockForm {
+    static constexpr bool kPairs = false;
+    static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
+    template <bool kDxt5>
+    static void Encode(const uint8_t* block, uint8_t* out) {
+        if (kDxt5)
+            EncodeDxt5BlockSimd(block, out);
+        else
+            EncodeDxt1BlockSimd(block, out);
+    }
+};
+
 // The SSE2 alpha step on its own, as the portable SelectAlphaIndices writes
 // it (for the step-level tests).
 inline int SelectAlphaIndicesSse2(const uint8_t* block, uint32_t alpha1, uint32_t alpha0, uint8_t* out) {

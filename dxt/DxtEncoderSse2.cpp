@@ -12,27 +12,12 @@
 
 namespace vt {
 namespace dxt {
-namespace {
-
-struct Sse2Form {
-    static constexpr bool kPairs = false;
-    static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
-    template <bool kDxt5>
-    static void Encode(const uint8_t* block, uint8_t* out) {
-        if (kDxt5)
-            EncodeDxt5BlockSimd(block, out);
-        else
-            EncodeDxt1BlockSimd(block, out);
-    }
-};
-
-}  // namespace
 
 void EncodeDxt1BlockSse2(const uint8_t* block, uint8_t* out) { EncodeDxt1BlockSimd(block, out); }
 void EncodeDxt5BlockSse2(const uint8_t* block, uint8_t* out) { EncodeDxt5BlockSimd(block, out); }
 
 void EncodeImageSse2(const uint8_t* pixels, uint8_t* output, int width, int height, bool dxt5, int* bytesWritten) {
-    TraverseImage<Sse2Form>(pixels, output, width, height, dxt5, bytesWritten);
+    TraverseImage<SimdBlockForm>(pixels, output, width, height, dxt5, bytesWritten);
 }
 
 }  // namespace dxt

@@ -124,19 +124,11 @@ VT_DXT_ALWAYS_INLINE void EncodePairsWide(const uint8_t* topLeft, size_t stride,
     PairBackStage<kDxt5>(current, out);
 }
 
-struct WideForm {
+struct WideForm : SimdBlockForm {
     static constexpr bool kPairs = true;
     template <bool kDxt5>
     static void EncodePairs(const uint8_t* topLeft, int width, int pairs, int blockRows, uint8_t* out) {
         EncodePairsWide<kDxt5>(topLeft, static_cast<size_t>(width) * 4, pairs, blockRows, out);
-    }
-    static void Copy(const uint8_t* topLeft, int width, uint8_t* block) { CopyBlockPixelsSse2(topLeft, width, block); }
-    template <bool kDxt5>
-    static void Encode(const uint8_t* block, uint8_t* out) {
-        if (kDxt5)
-            EncodeDxt5BlockSimd(block, out);
-        else
-            EncodeDxt1BlockSimd(block, out);
     }
 };
 
