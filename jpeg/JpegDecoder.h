@@ -26,7 +26,7 @@ namespace vt {
 namespace jpeg {
 
 struct DerivedHuffmanTable;  // jpeg/JpegTables.h
-struct FastLookupTable;
+struct FastAcTable;
 struct FastAcPairTable;
 enum class AcStep;           // jpeg/JpegEntropy.h
 
@@ -95,7 +95,7 @@ private:
     static int ExtendSign(int size, int bits);
     static AcStep DecodeAcSymbol(BitReader& bits, int16_t* coefficients, uint32_t& last,
                                  const DerivedHuffmanTable& acTable, const FastAcPairTable& fastAc,
-                                 const FastLookupTable& singleAc);
+                                 const FastAcTable& singleAc);
     // Decodes the next block into 64 coefficients in natural order, with
     // `predictor` the DC predictor of its component; returns false when the
     // block holds no AC coefficient (true: it may hold some).

@@ -124,24 +124,25 @@ enum class AcStep { kValue, kZeros, kEnd };
 // testing the count before every symbol (a test whose outcome follows the
 // data, and so is often mispredicted): after a refill at least 56 bits are
 // valid, the DC symbol and each AC symbol of the fast path take at most
-// kFastBits of them, and every other path ends with a refill of its own.
-// So the kLookupsPerRefill lookups after a refill (the DC symbol and four
-// AC lookups at the start of a block, five AC lookups after that) each
-// find at least kFastBits valid bits, which is all the lookahead needs.
+// kFastDcBits or kFastAcBits of them, and every other path ends with a
+// refill of its own. So the kLookupsPerRefill lookups after a refill (the DC
+// symbol and four AC lookups at the start of a block, five AC lookups after
+// that) each find at least the bits their lookahead needs.
 inline constexpr int kLookupsPerRefill = 5;
-static_assert(56 - kFastBits * (kLookupsPerRefill - 1) >= kFastBits, "lookahead past the valid bits");
+static_assert(56 - kFastDcBits - kFastAcBits * (kLookupsPerRefill - 2) >= kFastAcBits, "lookahead past the valid bits");
+static_assert(56 - kFastAcBits * (kLookupsPerRefill - 1) >= kFastAcBits, "lookahead past the valid bits");
 
 // One AC symbol (or two: FastAcPairTable) after zig-zag position `last`
 // (the last coefficient written or skipped; 0 for the DC term): a
 // coefficient (written, `last` moved onto it), a run of sixteen zeros (ZRL)
 // or the end of the block. A position past 63 lands on one of kZigZag's
-// extra entries, that is coefficient 63. Needs at least kFastBits valid bits.
+// extra entries, that is coefficient 63. Needs at least kFastAcBits valid bits.
 __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitReader& bits, int16_t* coefficients,
                                                                           uint32_t& last,
                                                                           const DerivedHuffmanTable& acTable,
                                                                           const FastAcPairTable& fastAc,
-                                                                          const FastLookupTable& singleAc) {
-    const uint32_t look = static_cast<uint32_t>(bits.buffer >> (64 - kFastBits));
+                                                                          const FastAcTable& singleAc) {
+    const uint32_t look = static_cast<uint32_t>(bits.buffer >> (64 - kFastAcBits));
     const uint32_t entry = fastAc.entry[look];
     // The shift takes the entry's low six bits, which the x86 shift
     // instruction masks by itself: no masking on the bit buffer's
@@ -183,7 +184,7 @@ __attribute__((always_inline)) inline AcStep CJpegDecoder::DecodeAcSymbol(BitRea
         bits.count -= static_cast<int32_t>(entry & 31);
         symbol = (entry >> 8) & 0xFF;
     } else {
-        const SlowSymbol slow = DecodeHuffmanSlow(bits, acTable, kFastBits + 1);
+        const SlowSymbol slow = DecodeHuffmanSlow(bits, acTable, kFastAcBits + 1);
         bits = slow.bits;
         symbol = slow.symbol;
     }
@@ -210,15 +211,15 @@ __attribute__((always_inline)) inline bool CJpegDecoder::DecodeBlock(BitReader& 
     const bool luma = blockIndex < 4;
     const DerivedHuffmanTable& dcTable = luma ? kDcLumaTable : kDcChromaTable;
     const DerivedHuffmanTable& acTable = luma ? kAcLumaTable : kAcChromaTable;
-    const FastLookupTable& fastDc = luma ? kFastDcLuma : kFastDcChroma;
+    const FastDcTable& fastDc = luma ? kFastDcLuma : kFastDcChroma;
     const FastAcPairTable& fastAc = luma ? kFastAcPairLuma : kFastAcPairChroma;
-    const FastLookupTable& singleAc = luma ? kFastAcLuma : kFastAcChroma;
+    const FastAcTable& singleAc = luma ? kFastAcLuma : kFastAcChroma;
 
     ClearBlock(coefficients);
     FillBitBuffer(bits);
 
     int32_t diff;
-    const uint32_t dcEntry = fastDc.entry[bits.buffer >> (64 - kFastBits)];
+    const uint32_t dcEntry = fastDc.entry[bits.buffer >> (64 - kFastDcBits)];
     if (dcEntry & kFastValueIncluded) {
         bits.buffer <<= dcEntry & 63;
         bits.count -= static_cast<int32_t>(dcEntry & 31);

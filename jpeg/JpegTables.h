@@ -93,8 +93,9 @@ inline constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -
 // ---------------------------------------------------------------------------
 // Wide lookahead tables of the fast entropy decoder, one per Huffman table.
 //
-// Indexed by the next kFastBits bits of the stream; 0 means "code longer
-// than kFastBits": the caller falls back to the code-length search, which
+// Indexed by the next kFastDcBits (DC tables) or kFastAcBits (AC tables)
+// bits of the stream; 0 means "code longer than that": the caller falls
+// back to the code-length search, which
 // gives the same symbol. Otherwise bits 0-5 hold the number of bits to
 // consume (6 bits, so that a 64-bit shift by the entry needs no mask), and:
 // - with kFastValueIncluded (the value bits of the symbol fit in the
@@ -105,12 +106,22 @@ inline constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -
 // - with kFastAcEnd (AC tables) the code is the end of block;
 // - with neither, bits 8-15 hold the symbol and its value bits follow in
 //   the stream.
-inline constexpr int kFastBits = 10;
+// The AC window is the wider one: AC symbols are most of the stream, and
+// each bit more lets more coefficients (and pairs of them) decode with one
+// lookup; the DC tables stay small, as all the tables must together stay
+// well inside the first-level data cache.
+inline constexpr int kFastDcBits = 10;
+inline constexpr int kFastAcBits = 11;
 inline constexpr uint32_t kFastValueIncluded = 1u << 6;
 inline constexpr uint32_t kFastAcEnd = 1u << 7;
 
-struct FastLookupTable {
-    uint32_t entry[1 << kFastBits];
+struct FastDcTable {
+    static constexpr int kBits = kFastDcBits;
+    uint32_t entry[1 << kBits];
+};
+struct FastAcTable {
+    static constexpr int kBits = kFastAcBits;
+    uint32_t entry[1 << kBits];
 };
 
 struct CanonicalCodes {
@@ -137,8 +148,10 @@ constexpr CanonicalCodes MakeCanonicalCodes(const uint8_t* bits) {
     return c;
 }
 
-constexpr FastLookupTable MakeFastLookupTable(const uint8_t* bits, const uint8_t* values, bool dc) {
-    FastLookupTable t{};
+template <class Table>
+constexpr Table MakeFastLookupTable(const uint8_t* bits, const uint8_t* values, bool dc) {
+    constexpr int kFastBits = Table::kBits;
+    Table t{};
     const CanonicalCodes c = MakeCanonicalCodes(bits);
     for (int p = 0; p < c.count; ++p) {
         const int l = c.length[p];
@@ -163,39 +176,44 @@ constexpr FastLookupTable MakeFastLookupTable(const uint8_t* bits, const uint8_t
     return t;
 }
 
-inline constexpr FastLookupTable kFastDcLuma = MakeFastLookupTable(kDcLumaBits, kDcLumaValues, true);
-inline constexpr FastLookupTable kFastDcChroma = MakeFastLookupTable(kDcChromaBits, kDcChromaValues, true);
-inline constexpr FastLookupTable kFastAcLuma = MakeFastLookupTable(kAcLumaBits, kAcLumaValues, false);
-inline constexpr FastLookupTable kFastAcChroma = MakeFastLookupTable(kAcChromaBits, kAcChromaValues, false);
+inline constexpr FastDcTable kFastDcLuma = MakeFastLookupTable<FastDcTable>(kDcLumaBits, kDcLumaValues, true);
+inline constexpr FastDcTable kFastDcChroma = MakeFastLookupTable<FastDcTable>(kDcChromaBits, kDcChromaValues, true);
+inline constexpr FastAcTable kFastAcLuma = MakeFastLookupTable<FastAcTable>(kAcLumaBits, kAcLumaValues, false);
+inline constexpr FastAcTable kFastAcChroma = MakeFastLookupTable<FastAcTable>(kAcChromaBits, kAcChromaValues, false);
 
 // The AC lookahead with symbol pairs, 32-bit entries (the table is read
 // for every symbol, so it is kept as small as the single one would be).
 // Entries whose first symbol is not a coefficient decoded with its value
-// bits are the single-symbol entries of the same bits (FastLookupTable).
+// bits are the single-symbol entries of the same bits (FastAcTable).
 // The others (kFastValueIncluded) hold:
 //   bits 0-5   the bits to consume: the first symbol's code and value bits,
 //              plus the second symbol's where the entry has one;
 //   bits 8-12  the first coefficient's run + 1;
 //   bit 13/14  kFastPairValue / kFastPairEnd: the second symbol, whose bits
-//              lie wholly inside the kFastBits, is a coefficient with its
+//              lie wholly inside the kFastAcBits, is a coefficient with its
 //              value bits / the end of block;
 //   bits 15-19 the second coefficient's run + 1 (0 without one);
 //   bits 20-31 the first value as a signed 12-bit number, or with
 //              kFastPairValue the first value in bits 20-25 and the second
 //              in bits 26-31, each a signed 6-bit number.
-// The ranges fit: codes take at least 2 bits and the two symbols at most
-// kFastBits (10), so a second coefficient leaves each value at most 5 value
-// bits (|v| <= 31), and a single value has at most 8 (|v| <= 255). One
-// lookup then moves the bit buffer past both symbols, halving the dependent
-// chain of lookups in the short codes of busy blocks.
+// A single value has at most kFastAcBits - 2 = 9 value bits (codes take at
+// least 2), |v| <= 511; two coefficients make a pair entry only where both
+// values fit their six bits (|v| <= 31), which nearly all pairs within
+// eleven bits do. One lookup then moves the bit buffer past both symbols,
+// halving the dependent chain of lookups in the short codes of busy blocks.
 inline constexpr uint32_t kFastPairValue = 1u << 13;
 inline constexpr uint32_t kFastPairEnd = 1u << 14;
 
 struct FastAcPairTable {
-    uint32_t entry[1 << kFastBits];
+    uint32_t entry[1 << kFastAcBits];
 };
 
-constexpr FastAcPairTable MakeFastAcPairTable(const FastLookupTable& single) {
+constexpr bool FitsSixBits(uint32_t value) {
+    return static_cast<int16_t>(value) >= -32 && static_cast<int16_t>(value) <= 31;
+}
+
+constexpr FastAcPairTable MakeFastAcPairTable(const FastAcTable& single) {
+    constexpr int kFastBits = kFastAcBits;
     FastAcPairTable t{};
     for (int look = 0; look < (1 << kFastBits); ++look) {
         const uint32_t first = single.entry[look];
@@ -210,7 +228,7 @@ constexpr FastAcPairTable MakeFastAcPairTable(const FastLookupTable& single) {
             const uint32_t secondLength = second & 63;
             const bool fits = second != 0 && length + secondLength <= kFastBits;
             e = kFastValueIncluded | (((first >> 8) & 0x1F) << 8);
-            if (fits && (second & kFastValueIncluded)) {
+            if (fits && (second & kFastValueIncluded) && FitsSixBits(value1) && FitsSixBits(second >> 16)) {
                 const uint32_t value2 = (second >> 16) & 0xFFFF;
                 e |= (length + secondLength) | kFastPairValue | (((second >> 8) & 0x1F) << 15) |
                      ((value1 & 0x3F) << 20) | ((value2 & 0x3F) << 26);
