@@ -51,10 +51,11 @@ public:
                        const unsigned char* alpha = nullptr);
     // The 32-bit pixels one MCU row at a time: each row of MCUs (16 pixel
     // rows, fewer at the bottom) is decoded into `strip` (width x 16 pixels,
-    // row stride 4 x width) and handed to `sink` with its row count before
-    // the next one is decoded, so a consumer of the pixels (the DXT encoder)
-    // reads them while they are still in the cache and no whole image is
-    // ever stored. The sink may overwrite the strip.
+    // or width x height for a shorter image; row stride 4 x width) and
+    // handed to `sink` with its row count before the next one is decoded,
+    // so a consumer of the pixels (the DXT encoder) reads them while they
+    // are still in the cache and no whole image is ever stored. The sink
+    // may overwrite the strip.
     using StripSink = void (*)(void* context, unsigned char* strip, int rows);
     bool DecodeStrips32(const unsigned char* entropyData, unsigned char* strip, const unsigned char* alpha,
                         StripSink sink, void* context);

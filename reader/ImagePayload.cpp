@@ -52,7 +52,9 @@ Refusal DecodeToDxt(jpeg::CJpegDecoder& jpeg, const unsigned char* entropy, cons
     if (r != Refusal::kNone) return r;
     const dxt::DxtFormat format = type == OutputDXT5Mipmaps ? dxt::kDxt5 : dxt::kDxt1;
     const bool chain = type != OutputDXT1;
-    std::unique_ptr<unsigned char[]> strip(NewScratch(static_cast<std::size_t>(width) * 16 * 4));
+    // One row of MCUs: 16 pixel rows, or the whole of a shorter image.
+    const std::size_t stripRows = height < 16 ? static_cast<std::size_t>(height) : 16;
+    std::unique_ptr<unsigned char[]> strip(NewScratch(static_cast<std::size_t>(width) * stripRows * 4));
     std::unique_ptr<unsigned char[]> next;
     const int nextBytes = chain ? dxt::DxtNextLevelBytes(width, height) : 0;
     if (nextBytes > 0) next.reset(NewScratch(static_cast<std::size_t>(nextBytes)));
