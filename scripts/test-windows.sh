@@ -32,8 +32,9 @@ configure() {
     -DVELTRANE_BUILD_BENCH=OFF "$@"
 }
 
-# x86_64: the libraries and the test suite, each test run by wine64.
-configure x86_64 -DCMAKE_CROSSCOMPILING_EMULATOR="$wine"
+# x86_64: the libraries and the test suite, each test run by wine64 (through
+# wine-run.sh, which starts again a program Wine failed to start).
+configure x86_64 -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-run.sh"
 cmake --build "$top/x86_64" -j"$(nproc)"
 # i686: the libraries and the tool.
 configure i686 -DVELTRANE_BUILD_TESTS=OFF
