@@ -34,7 +34,8 @@ bool CpuId(unsigned leaf, Registers& r) {
          static_cast<unsigned>(out[3])};
     return true;
 #else
-    if (__get_cpuid_max(leaf & 0x80000000u, nullptr) < leaf) return false;
+    // GCC declares the highest leaf unsigned, clang int: compare it as unsigned.
+    if (static_cast<unsigned>(__get_cpuid_max(leaf & 0x80000000u, nullptr)) < leaf) return false;
     __cpuid_count(leaf, 0, r.eax, r.ebx, r.ecx, r.edx);
     return true;
 #endif
