@@ -54,8 +54,7 @@ no_file() { for f in "$@"; do [ ! -e "$f" ] || fail "$f was left behind"; done; 
 # Every line on stderr names the program, as in any Unix tool's messages.
 err_prefixed() { ! grep -qv '^veltrane: ' err.txt || fail "stderr line without 'veltrane: ': $(grep -v '^veltrane: ' err.txt)"; }
 # Runs the tool on a terminal (script(1) gives it one); what it drew goes to tty.txt.
-# A failure shows the status and the last lines the terminal got, so that a
-# rare one (seen under heavy load) says whether the tool or the terminal failed.
+# A failure shows the status and the last lines the terminal got.
 on_terminal() {
   script -qec "$(printf '%q ' "$@")" /dev/null >tty.txt 2>&1 ||
     fail "on a terminal (status $?): $*: $(tail -n 3 tty.txt | cat -v)"

@@ -212,8 +212,13 @@ bool EncodeImage(Format format, const payloads::Image& image, const Placement* p
     }
     static const GDALColorInterp kInterp[4] = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand};
     for (int c = 0; c < 4; ++c) {
+        // CPLPrintPointer does not end the text: what followed it on the stack
+        // (digits a progress bar printed, say) would be read as more of the
+        // address, and GDAL would read the pixels from elsewhere.
         char pointer[64];
-        CPLPrintPointer(pointer, const_cast<std::uint8_t*>(image.rgba.data() + c), sizeof pointer);
+        const int length =
+            CPLPrintPointer(pointer, const_cast<std::uint8_t*>(image.rgba.data() + c), sizeof pointer - 1);
+        pointer[length] = '\0';
         std::string options[3] = {std::string("DATAPOINTER=") + pointer, "PIXELOFFSET=4",
                                   "LINEOFFSET=" + std::to_string(static_cast<long long>(image.width) * 4)};
         const char* list[4] = {options[0].c_str(), options[1].c_str(), options[2].c_str(), nullptr};
